@@ -1,0 +1,11 @@
+#pragma once
+
+#include "platform/kernel32.h"
+
+// Returns Size zero bytes from Heap, padded with zero bytes to whole 4-byte
+// groups so that a text stored in them can be counted by TextLength.
+//
+// It never returns without a block. When the heap can't supply one, or when
+// Size is 0 (a count that wrapped around: the caller asked for all-ones + 1),
+// nothing is printed and the process ends with exit code 1.
+LPVOID AllocZeroed(HANDLE Heap, DWORD Size);

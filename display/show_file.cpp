@@ -1,0 +1,35 @@
+#include "display/show_file.h"
+
+#include "console/print_text.h"
+#include "display/alloc_zeroed.h"
+#include "display/program_state.h"
+
+static const char FileName[] = "test.txt";
+
+// Sized to whole 4-byte groups, as PrintText requires: 14 bytes, the zero
+// byte, and one byte of padding.
+static const char FileNotFound[16] = "file not found";
+
+void ShowFile() {
+  // Nobody else may open the file while it is ours (share mode 0), so it
+  // can't change between the size query and the read.
+  HANDLE File = CreateFileA(FileName, GENERIC_READ, 0, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+  if (File == INVALID_HANDLE_VALUE) {
+    PrintText(FileNotFound);
+    ExitProcess(0);
+  }
+  ProgramState.FileHandle = File;
+
+  ProgramState.FileSize = GetFileSize(ProgramState.FileHandle, 0);
+
+  // One byte more than the file: zero-filled, it ends the text even when the
+  // file has no zero byte or the read delivers less than asked.
+  ProgramState.Text = (LPSTR)AllocZeroed(ProgramState.Heap, ProgramState.FileSize + 1);
+
+  ReadFile(ProgramState.FileHandle, ProgramState.Text, ProgramState.FileSize,
+           &ProgramState.BytesRead, 0);
+  CloseHandle(ProgramState.FileHandle);
+
+  PrintText(ProgramState.Text);
+  HeapFree(ProgramState.Heap, 0, ProgramState.Text);
+}

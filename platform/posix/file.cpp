@@ -1,0 +1,101 @@
+// Files and standard output over POSIX descriptors, with kernel32's contract:
+// an open that Windows would refuse fails here too, and a read or write moves
+// the whole count unless the file ends or a real error occurs.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix/handle.h"
+
+HANDLE WINAPI CreateFileA(LPCSTR FileName, DWORD DesiredAccess, DWORD ShareMode,
+                          LPSECURITY_ATTRIBUTES, DWORD CreationDisposition, DWORD, HANDLE) {
+  // Only what the program asks for is offered: open an existing file to read.
+  if (DesiredAccess != GENERIC_READ || CreationDisposition != OPEN_EXISTING)
+    return INVALID_HANDLE_VALUE;
+
+  // O_NONBLOCK keeps a FIFO named like the file from stalling the open until
+  // some writer appears.
+  int Fd = open(FileName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (Fd < 0)
+    return INVALID_HANDLE_VALUE;
+
+  // Windows won't open a directory as a file.
+  struct stat Status;
+  if (fstat(Fd, &Status) != 0 || S_ISDIR(Status.st_mode)) {
+    close(Fd);
+    return INVALID_HANDLE_VALUE;
+  }
+
+  // Share mode 0: nobody else may hold the file while we do. POSIX has no
+  // mandatory equivalent; an exclusive flock keeps out everyone who asks for
+  // one too, and fails at once when someone already holds the file.
+  if (ShareMode == 0 && flock(Fd, LOCK_EX | LOCK_NB) != 0) {
+    close(Fd);
+    return INVALID_HANDLE_VALUE;
+  }
+  return HandleOf(Fd);
+}
+
+DWORD WINAPI GetFileSize(HANDLE File, LPDWORD FileSizeHigh) {
+  struct stat Status;
+  if (fstat(FdOf(File), &Status) != 0)
+    return INVALID_FILE_SIZE;
+  unsigned long long Size = (unsigned long long)Status.st_size;
+  if (FileSizeHigh)
+    *FileSizeHigh = (DWORD)(Size >> 32);
+  return (DWORD)Size;
+}
+
+BOOL WINAPI CloseHandle(HANDLE Object) {
+  return close(FdOf(Object)) == 0;
+}
+
+// No single read or write call moves more than this; Linux stops just short
+// of 2 GiB anyway, and other systems may refuse counts above SSIZE_MAX.
+static const DWORD LargestStep = 1u << 30;
+
+// Moves Count bytes between Fd and Buffer, going on after short transfers,
+// interruptions and a descriptor that would block, until all are moved, the
+// file ends (reading), or a real error occurs. Done receives the bytes moved.
+static BOOL Transfer(int Fd, char *Buffer, DWORD Count, LPDWORD Done, bool Writing) {
+  DWORD Moved = 0;
+  BOOL Ok = TRUE;
+  while (Moved < Count) {
+    DWORD Step = Count - Moved < LargestStep ? Count - Moved : LargestStep;
+    ssize_t Result = Writing ? write(Fd, Buffer + Moved, Step) : read(Fd, Buffer + Moved, Step);
+    if (Result > 0) {
+      Moved += (DWORD)Result;
+      continue;
+    }
+    if (Result == 0) {
+      // End of file; a write that takes nothing would never finish.
+      Ok = !Writing;
+      break;
+    }
+    if (errno == EINTR)
+      continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      struct pollfd Wait = {Fd, (short)(Writing ? POLLOUT : POLLIN), 0};
+      poll(&Wait, 1, -1);
+      continue;
+    }
+    Ok = FALSE;
+    break;
+  }
+  if (Done)
+    *Done = Moved;
+  return Ok;
+}
+
+BOOL WINAPI ReadFile(HANDLE File, LPVOID Buffer, DWORD BytesToRead, LPDWORD BytesRead,
+                     LPOVERLAPPED) {
+  return Transfer(FdOf(File), (char *)Buffer, BytesToRead, BytesRead, false);
+}
+
+BOOL WINAPI WriteFile(HANDLE File, LPCVOID Buffer, DWORD BytesToWrite, LPDWORD BytesWritten,
+                      LPOVERLAPPED) {
+  return Transfer(FdOf(File), (char *)Buffer, BytesToWrite, BytesWritten, true);
+}

@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include "console/print_text.h"
+#include "tests/scripted_kernel32.h"
+
+using Calls = std::vector<std::string>;
+
+TEST(Start, TypicalRunTakesEachStepInOrder) {
+  Script File;
+  File.File = "abc";
+  Outcome Run = RunStart(File);
+  EXPECT_EQ(Run.Calls, (Calls{
+                           "GetProcessHeap()",
+                           "CreateFileA(\"test.txt\", 0x80000000, 0, 0, 3, 0x80, 0)",
+                           "GetFileSize(file, 0)",
+                           "HeapAlloc(heap, 8, 4)",
+                           "ReadFile(file, Text, 3, &BytesRead, 0)",
+                           "CloseHandle(file)",
+                           "GetStdHandle(-11)",
+                           "WriteFile(stdout, Text, 3, &Written, 0)",
+                           "HeapFree(heap, 0, Text)",
+                           "ExitProcess(0)",
+                       }));
+  EXPECT_EQ(Run.Output, "abc");
+  EXPECT_EQ(Run.BlocksHeld, 0u);
+}
+
+TEST(ShowFile, OpenFailurePrintsMessageAndEndsTheProcess) {
+  Script Missing;
+  Missing.OpenFails = true;
+  Outcome Run = RunShowFile(Missing);
+  EXPECT_EQ(Run.Calls, (Calls{
+                           "CreateFileA(\"test.txt\", 0x80000000, 0, 0, 3, 0x80, 0)",
+                           "GetStdHandle(-11)",
+                           "WriteFile(stdout, ?, 14, &Written, 0)",
+                           "ExitProcess(0)",
+                       }));
+  EXPECT_EQ(Run.Output, "file not found");
+  EXPECT_EQ(Run.ExitCode, 0); // not -1: ShowFile did not return
+}
+
+// What the file holds, what the platform says and does, and what comes out.
+TEST(ShowFile, PrintsWhatTheReadDelivered) {
+  struct {
+    const char *Name;
+    std::string File;
+    std::optional<DWORD> ReportedSize;
+    DWORD ReadLimit;
+    std::string Output;
+  } Cases[] = {
+      {"empty", "", {}, ~0u, ""},
+      {"letters", "abc", {}, ~0u, "abc"},
+      {"exact group", "abcd", {}, ~0u, "abcd"},
+      {"CR LF and high bytes", "a\r\n\x80\xFF\x01\r\n", {}, ~0u, "a\r\n\x80\xFF\x01\r\n"},
+      {"zero at 2", std::string("ab\0cd", 5), {}, ~0u, "ab"},
+      {"zero first", std::string("\0abc", 4), {}, ~0u, ""},
+      {"short read", "abcdef", {}, 2, "ab"},
+      {"shrank after the size query", "abc", 6, ~0u, "abc"},
+      {"read delivers nothing", "abc", {}, 0, ""},
+      {"4 GiB + 3: the low bits", "xyz and the rest", 3, ~0u, "xyz"},
+  };
+  for (const auto &Case : Cases) {
+    Script File;
+    File.File = Case.File;
+    File.ReportedSize = Case.ReportedSize;
+    File.ReadLimit = Case.ReadLimit;
+    Outcome Run = RunShowFile(File);
+    EXPECT_EQ(Run.Output, Case.Output) << Case.Name;
+    EXPECT_EQ(Run.ExitCode, -1) << Case.Name;
+    EXPECT_EQ(Run.BlocksHeld, 0u) << Case.Name;
+  }
+}
+
+// Without a buffer nothing is read and nothing is printed; the exit code says so.
+TEST(ShowFile, NoBufferEndsTheProcessWithCode1) {
+  Script AllOnes;
+  AllOnes.ReportedSize = INVALID_FILE_SIZE;
+  Script Refused;
+  Refused.File = "abc";
+  Refused.HeapRefuses = true;
+  for (const Script &Case : {AllOnes, Refused}) {
+    Outcome Run = RunShowFile(Case);
+    EXPECT_EQ(Run.ExitCode, 1);
+    EXPECT_EQ(Run.Output, "");
+    for (const std::string &Call : Run.Calls) {
+      EXPECT_EQ(Call.rfind("ReadFile", 0), std::string::npos);
+      EXPECT_EQ(Call.rfind("WriteFile", 0), std::string::npos);
+    }
+  }
+}
+
+TEST(PrintText, TakesStandardOutputAfreshOnEveryCall) {
+  Outcome Run = ::Run(Script(), [] {
+    static const char Texts[2][8] = {"one", "two"};
+    EXPECT_EQ(PrintText(Texts[0]), 3u);
+    EXPECT_EQ(PrintText(Texts[1]), 3u);
+  });
+  EXPECT_EQ(Run.Calls, (Calls{
+                           "GetStdHandle(-11)",
+                           "WriteFile(stdout, ?, 3, &Written, 0)",
+                           "GetStdHandle(-11)",
+                           "WriteFile(stdout, ?, 3, &Written, 0)",
+                       }));
+  EXPECT_EQ(Run.Output, "onetwo");
+}
