@@ -1,33 +1,48 @@
 #!/usr/bin/env bash
 # Installs what building and testing showfile needs, where it is missing.
-# On Debian or Ubuntu it uses apt-get (as root, or through sudo); elsewhere it
-# stops with the list of what to install.
+# On Debian or Ubuntu it uses apt-get (as root, or through sudo), enabling the
+# i386 architecture that Wine's 32-bit half needs; elsewhere it stops with the
+# list of what to install.
 #
-#   install-deps.sh run     enough to build the native program
-#   install-deps.sh test    everything the tests need too
+#   install-deps.sh run     the native program, showfile.exe and Wine
+#   install-deps.sh test    all that, and what the tests need too
 set -eu
 want=${1:-test}
 
-# Debian package : a file or command that shows it is there.
+# package  a command or file that shows it is there, where apt is missing
 need=(
-  "cmake:cmake"
-  "make:make"
-  "g++:g++"
-  "util-linux:flock"
+  "cmake cmake"
+  "make make"
+  "g++ g++"
+  "util-linux flock"
+  "clang clang++"
+  "lld ld.lld"
+  "llvm llvm-dlltool"
+  "binutils objdump"
+  "gcc-mingw-w64-i686 i686-w64-mingw32-gcc"
+  "mingw-w64-i686-dev /usr/i686-w64-mingw32/include/windows.h"
+  "wine wine"
+  "wine32:i386 /usr/lib/wine/wineserver32"
 )
 if [ "$want" = test ]; then
-  need+=(
-    "libgtest-dev:/usr/include/gtest/gtest.h"
-  )
+  need+=("libgtest-dev /usr/include/gtest/gtest.h")
 fi
+
+present() {
+  if command -v dpkg-query >/dev/null 2>&1; then
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'
+  else
+    case $2 in
+    /*) [ -e "$2" ] ;;
+    *) command -v "$2" >/dev/null 2>&1 ;;
+    esac
+  fi
+}
 
 missing=()
 for entry in "${need[@]}"; do
-  package=${entry%%:*} probe=${entry#*:}
-  case $probe in
-  /*) [ -e "$probe" ] || missing+=("$package") ;;
-  *) command -v "$probe" >/dev/null 2>&1 || missing+=("$package") ;;
-  esac
+  read -r package probe <<<"$entry"
+  present "$package" "$probe" || missing+=("$package")
 done
 [ ${#missing[@]} = 0 ] && exit 0
 
@@ -41,6 +56,9 @@ if [ "$(id -u)" != 0 ]; then
   sudo=sudo
 fi
 echo "Installing: ${missing[*]}"
+if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -q
 $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

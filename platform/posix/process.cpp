@@ -7,11 +7,11 @@
 
 HANDLE WINAPI GetStdHandle(DWORD StdHandle) {
   switch (StdHandle) {
-  case (DWORD)-10:
+  case STD_INPUT_HANDLE:
     return HandleOf(STDIN_FILENO);
   case STD_OUTPUT_HANDLE:
     return HandleOf(STDOUT_FILENO);
-  case (DWORD)-12:
+  case STD_ERROR_HANDLE:
     return HandleOf(STDERR_FILENO);
   }
   return INVALID_HANDLE_VALUE;

@@ -1,0 +1,60 @@
+# showfile.exe: a PE32 console program for i386 whose entry is Start itself.
+
+# Freestanding code generation: nothing may call into a runtime that isn't
+# there (unwinding, stack probes, stack protector), and every function is its
+# own section so the linker can drop what nobody calls.
+set(SHOWFILE_WIN32_CODE
+  -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
+  -mno-stack-arg-probe -falign-functions=1 -ffunction-sections -fdata-sections
+  -DWIN32_LEAN_AND_MEAN)
+target_compile_options(showfile_core PRIVATE ${SHOWFILE_WIN32_CODE})
+
+# The import library, made from our own list of the ten operations.
+find_program(SHOWFILE_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+set(SHOWFILE_KERNEL32 ${CMAKE_CURRENT_BINARY_DIR}/libkernel32.a)
+set(SHOWFILE_KERNEL32_DEF ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/kernel32.def)
+add_custom_command(OUTPUT ${SHOWFILE_KERNEL32}
+  COMMAND ${SHOWFILE_DLLTOOL} -m i386 -k -d ${SHOWFILE_KERNEL32_DEF} -l ${SHOWFILE_KERNEL32}
+  DEPENDS ${SHOWFILE_KERNEL32_DEF}
+  COMMENT "Making the kernel32 import library")
+add_custom_target(kernel32_imports DEPENDS ${SHOWFILE_KERNEL32})
+
+# Links a kernel32-only console program with the given entry. ASLR and DEP
+# stay on; the symbol table goes.
+function(showfile_win32_program Name Entry)
+  add_executable(${Name} ${ARGN})
+  add_dependencies(${Name} kernel32_imports)
+  target_link_libraries(${Name} PRIVATE ${SHOWFILE_KERNEL32})
+  target_link_options(${Name} PRIVATE
+    -nostdlib -fuse-ld=lld -Wl,--entry,${Entry} -Wl,--subsystem,console
+    -Wl,--dynamicbase -Wl,--nxcompat -Wl,--gc-sections -Wl,-s)
+endfunction()
+
+# The host tool that folds the relocations into .rdata (built with the host's
+# own compiler: everything else here is cross-compiled).
+find_program(SHOWFILE_HOST_CXX NAMES c++ g++ clang++ REQUIRED)
+set(SHOWFILE_FOLD ${CMAKE_CURRENT_BINARY_DIR}/fold_relocs)
+add_custom_command(OUTPUT ${SHOWFILE_FOLD}
+  COMMAND ${SHOWFILE_HOST_CXX} -O2 -Wall -Wextra -Werror -o ${SHOWFILE_FOLD}
+          ${CMAKE_CURRENT_SOURCE_DIR}/tools/fold_relocs.cpp
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tools/fold_relocs.cpp
+  COMMENT "Building fold_relocs for the host")
+
+# showfile.exe is the linked program with its relocations folded into .rdata:
+# three sections, the headers and two blocks of 512 bytes.
+function(showfile_folded Name Linked)
+  add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${Name}
+    COMMAND ${SHOWFILE_FOLD} $<TARGET_FILE:${Linked}> ${CMAKE_CURRENT_BINARY_DIR}/${Name}
+    DEPENDS ${Linked} ${SHOWFILE_FOLD}
+    COMMENT "Folding the relocations of ${Name}")
+  add_custom_target(${Name}_folded ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${Name})
+endfunction()
+
+showfile_win32_program(showfile_linked Start)
+target_link_libraries(showfile_linked PRIVATE showfile_core)
+showfile_folded(showfile.exe showfile_linked)
+
+if(SHOWFILE_TESTS)
+  enable_testing()
+  add_subdirectory(tests/win32)
+endif()
