@@ -15,6 +15,7 @@ need=(
   "make make"
   "g++ g++"
   "util-linux flock"
+  "musl-tools musl-gcc"
   "clang clang++"
   "lld ld.lld"
   "llvm llvm-dlltool"
