@@ -3,6 +3,8 @@
 # directory, and checks its standard output byte for byte and its exit code.
 #
 #   cases.sh native PROGRAM            the native build
+#   cases.sh memcheck PROGRAM          the native build under valgrind's memcheck:
+#                                      any error or unfreed block fails the case
 #   cases.sh wine PROGRAM HOLDER.exe   the Windows build under Wine
 #
 # A "holder" keeps test.txt open for the locked-file case: it prints "held"
@@ -10,10 +12,18 @@
 set -u
 kind=$1
 program=$(realpath "$2")
+hold() { flock -x -n test.txt sh -c 'echo held; cat >/dev/null'; }
 case $kind in
 native)
   run() { "$program"; }
-  hold() { flock -x -n test.txt sh -c 'echo held; cat >/dev/null'; }
+  ;;
+memcheck)
+  # Loads that reach partly past a block count as errors too: they are
+  # what a scan that overruns its storage does.
+  run() {
+    valgrind -q --error-exitcode=99 --partial-loads-ok=no --leak-check=full \
+      --show-leak-kinds=all --errors-for-leak-kinds=all "$program"
+  }
   ;;
 wine)
   holder=$(realpath "$3")
@@ -21,7 +31,7 @@ wine)
   hold() { wine "$holder"; }
   ;;
 *)
-  echo "usage: $0 native PROGRAM | wine PROGRAM HOLDER.exe" >&2
+  echo "usage: $0 native|memcheck PROGRAM | wine PROGRAM HOLDER.exe" >&2
   exit 2
   ;;
 esac
@@ -37,6 +47,11 @@ sparse() {
   truncate -s "$1" test.txt
   printf "$2" | dd of=test.txt conv=notrunc status=none
 }
+link_to_dir() {
+  mkdir folder
+  ln -s folder test.txt
+}
+put_megabyte() { yes 'there before the start' | head -c $((1 << 20)) >test.txt; }
 locked() {
   put 'abc'
   mkfifo release
@@ -59,6 +74,19 @@ to_file() { run >out; }
 to_pipe() { run | cat >out; }
 closed() { run >&- && : >out; }
 to_full() { run >/dev/full && : >out; }
+# While another process appends to test.txt, the output must be a prefix of
+# the file as it ends up, and no shorter than the file was before.
+while_appending() {
+  local before shown status
+  before=$(stat -c %s test.txt)
+  (while :; do printf 'appended while shown\n' >>test.txt; done) &
+  run >out
+  status=$?
+  kill $! && wait $! 2>/dev/null
+  shown=$(stat -c %s out)
+  head -c $((shown > before ? shown : before)) test.txt >expected.prefix
+  return $status
+}
 reader_gone() {
   { sleep 0.3; run; echo $? >code; } | true
   : >out
@@ -78,9 +106,10 @@ check() {
     status=$?
     unlock
     printf "$expected" >expected
+    [ -f expected.prefix ] && mv expected.prefix expected
     cmp -s out expected || { echo "stdout differs: $(od -c out | head -3)"; exit 1; }
     [ "$status" = "$code" ] || { echo "exit code $status, expected $code"; exit 1; }
-    [ "$kind" = wine ] || [ ! -s err ] || { echo "wrote to stderr: $(head -3 err)"; exit 1; }
+    [ "$kind" = wine ] || [ ! -s err ] || { echo "wrote to stderr: $(head -5 err)"; exit 1; }
   )
   if [ $? = 0 ]; then
     passed=$((passed + 1))
@@ -107,6 +136,8 @@ check stdout-closed    ''                       0     closed       put 'abc'
 check stdout-full      ''                       0     to_full      put 'abc'
 check reader-gone      ''                       0     reader_gone  put 'abc'
 check no-file-to-pipe  'file not found'         0     to_pipe      true
+check link-to-dir      'file not found'         0     to_file      link_to_dir
+check growing          ''                       0     while_appending  put_megabyte
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -1,0 +1,31 @@
+// libFuzzer target: arbitrary bytes, placed at an arbitrary offset in storage
+// sized exactly as the program sizes its buffer (the text, its zero byte, and
+// padding to whole 4-byte groups from the text's first byte). AddressSanitizer
+// stops any read past that storage; the count must match a plain byte loop.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "console/text_length.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
+  if (Size == 0)
+    return 0;
+  size_t Offset = Data[0] % 64; // any alignment, any distance from the block's start
+  const uint8_t *Text = Data + 1;
+  size_t Length = Size - 1;
+
+  size_t Padded = (Length + 1 + 3) & ~(size_t)3;
+  char *Storage = (char *)std::malloc(Offset + Padded);
+  std::memset(Storage, 0x5A, Offset);
+  std::memcpy(Storage + Offset, Text, Length);
+  std::memset(Storage + Offset + Length, 0, Padded - Length);
+
+  size_t Expected = 0;
+  while (Storage[Offset + Expected] != 0)
+    Expected++;
+  if (TextLength(Storage + Offset) != Expected)
+    __builtin_trap();
+  std::free(Storage);
+  return 0;
+}
