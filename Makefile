@@ -1,5 +1,5 @@
 # The front door: `make run` shows the sample, `make test` builds and tests everything.
-.PHONY: run test native asan win32 clean
+.PHONY: run test bench native asan win32 clean
 MAKEFLAGS += --no-print-directory
 
 PREFIX = WINEPREFIX=$(CURDIR)/build/win32/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
@@ -20,6 +20,17 @@ run:
 test:
 	@scripts/install-deps.sh test
 	$(MAKE) native asan win32
+
+# Benchmarks: see BENCHMARKS.md.
+bench:
+	@scripts/install-deps.sh bench
+	cmake --preset native -DSHOWFILE_TESTS=OFF >/dev/null
+	cmake --build --preset native --target showfile
+	cmake --preset bench >/dev/null
+	cmake --build --preset bench
+	build/bench/bench/text_length_bench
+	bench/compare.sh build/native/showfile
+	bench/plot.sh build/bench/bench/text_length_bench
 
 native asan win32:
 	cmake --preset $@ -DSHOWFILE_TESTS=ON

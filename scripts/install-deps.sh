@@ -6,6 +6,7 @@
 #
 #   install-deps.sh run     the native program, showfile.exe and Wine
 #   install-deps.sh test    all that, and what the tests need too
+#   install-deps.sh bench   all that, and what the benchmarks need
 set -eu
 want=${1:-test}
 
@@ -25,8 +26,19 @@ need=(
   "wine wine"
   "wine32:i386 /usr/lib/wine/wineserver32"
 )
-if [ "$want" = test ]; then
-  need+=("libgtest-dev /usr/include/gtest/gtest.h")
+if [ "$want" != run ]; then
+  need+=(
+    "libgtest-dev /usr/include/gtest/gtest.h"
+    "valgrind valgrind"
+  )
+fi
+if [ "$want" = bench ]; then
+  need+=(
+    "libbenchmark-dev /usr/include/benchmark/benchmark.h"
+    "hyperfine hyperfine"
+    "strace strace"
+    "gnuplot-nox gnuplot"
+  )
 fi
 
 present() {
@@ -45,6 +57,16 @@ for entry in "${need[@]}"; do
   read -r package probe <<<"$entry"
   present "$package" "$probe" || missing+=("$package")
 done
+# The fuzzer and the sanitizers need clang's runtime, packaged per version.
+if [ "$want" != run ]; then
+  if command -v clang >/dev/null 2>&1; then
+    major=$(clang -dumpversion | cut -d. -f1)
+  else
+    major=$(apt-cache depends clang 2>/dev/null | awk -F'clang-' '/Depends: clang-[0-9]/ { print $2; exit }')
+  fi
+  runtime=libclang-rt-${major:-14}-dev
+  present "$runtime" "/usr/lib/llvm-${major:-14}/lib/clang" || missing+=("$runtime")
+fi
 [ ${#missing[@]} = 0 ] && exit 0
 
 if ! command -v apt-get >/dev/null 2>&1; then
