@@ -8,6 +8,7 @@
 // relocation directory says, so the image can still be loaded at any base.
 //
 //   fold_relocs IN.exe OUT.exe [SECTION]     SECTION defaults to .rdata
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -120,7 +121,7 @@ int main(int Count, char **Arguments) {
       return Fail("no room for the relocations after the target section");
   if (Get(To.Header, Characteristics, 4) & 0x80000000u)
     return Fail("the target section is writable");
-  To.Data.resize(AlignUp(End, Alignment), 0);
+  To.Data.resize(std::max<size_t>(To.Data.size(), AlignUp(End, Alignment)), 0);
   std::memcpy(&To.Data[Start], &From.Data[0], RelocsSize);
   Put(To.Header, VirtualSize, 4, End);
   Put(To.Header, RawSize, 4, (uint32_t)To.Data.size());
