@@ -11,8 +11,8 @@ static const char FileName[] = "test.txt";
 static const char FileNotFound[16] = "file not found";
 
 void ShowFile() {
-  // Nobody else may open the file while it is ours (share mode 0), so it
-  // can't change between the size query and the read.
+  // Share mode 0: while the file is open here, other openers are refused, so
+  // it holds still between the size query and the read.
   HANDLE File = CreateFileA(FileName, GENERIC_READ, 0, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
   if (File == INVALID_HANDLE_VALUE) {
     PrintText(FileNotFound);
