@@ -25,6 +25,9 @@ need=(
   "mingw-w64-i686-dev /usr/i686-w64-mingw32/include/windows.h"
   "wine wine"
   "wine32:i386 /usr/lib/wine/wineserver32"
+  "wine64 /usr/lib/wine/wineserver64"
+  "wine32-preloader:i386 /usr/lib/wine/wine-preloader"
+  "qemu-user-static qemu-i386-static"
 )
 if [ "$want" != run ]; then
   need+=(
@@ -67,13 +70,40 @@ if [ "$want" != run ]; then
   runtime=libclang-rt-${major:-14}-dev
   present "$runtime" "/usr/lib/llvm-${major:-14}/lib/clang" || missing+=("$runtime")
 fi
-[ ${#missing[@]} = 0 ] && exit 0
+
+# Some kernels are built or booted without 32-bit support (ia32_emulation=off)
+# and refuse to start Wine's 32-bit loader. Then the kernel is told to hand
+# i386 programs to qemu's user-mode emulator. The server and wineboot are
+# Wine's 64-bit ones, native either way; the preloader keeps the 32-bit
+# loader's address-space set-up to a few calls, which under the emulator
+# would otherwise take most of a minute.
+i386_runs() {
+  [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+emulate_i386() {
+  i386_runs && return 0
+  local misc=/proc/sys/fs/binfmt_misc
+  echo "This kernel doesn't run 32-bit programs; handing them to qemu-i386-static"
+  [ -e $misc/register ] || $sudo mount -t binfmt_misc binfmt_misc $misc
+  [ -e $misc/qemu-i386 ] && echo -1 | $sudo tee $misc/qemu-i386 >/dev/null
+  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
+    $sudo tee $misc/register >/dev/null
+  i386_runs || { echo "Wine's 32-bit loader still doesn't start" >&2; exit 1; }
+}
+
+sudo=
+if [ ${#missing[@]} = 0 ]; then
+  if ! i386_runs; then
+    [ "$(id -u)" = 0 ] || sudo=sudo
+    emulate_i386
+  fi
+  exit 0
+fi
 
 if ! command -v apt-get >/dev/null 2>&1; then
   echo "Please install: ${missing[*]}" >&2
   exit 1
 fi
-sudo=
 if [ "$(id -u)" != 0 ]; then
   command -v sudo >/dev/null 2>&1 || { echo "Run as root, or install: ${missing[*]}" >&2; exit 1; }
   sudo=sudo
@@ -85,3 +115,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -q
 $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+emulate_i386
