@@ -3,7 +3,7 @@
 // One group: four text bytes read with a single load from any address.
 typedef DWORD __attribute__((aligned(1), may_alias)) UnalignedGroup;
 
-static inline DWORD LoadGroup(const unsigned char *At) {
+static inline DWORD LoadGroup(LPCSTR At) {
   DWORD Group = *(const UnalignedGroup *)At;
 #if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
   // The flag arithmetic below wants the first byte in the low bits.
@@ -12,51 +12,58 @@ static inline DWORD LoadGroup(const unsigned char *At) {
   return Group;
 }
 
+static const DWORD OnesInEveryLane = 0x01010101u; // 0x01 in each byte
+static const DWORD TopOfEveryLane = 0x80808080u;  // bit 7 of each byte
+
 // The zero-byte test for a group g of four bytes:
 //
-//   (g - 0x01010101)  borrows into bit 7 of every byte that was 0x00 (and,
-//                     through the borrow, of some bytes above a 0x00);
-//   & ~g              keeps only bytes whose own top bit was clear, so bytes
-//                     0x80-0xFF never flag themselves;
-//   & 0x80808080      keeps one flag bit per byte.
+//   g - OnesInEveryLane   borrows into bit 7 of every byte that was 0x00
+//                         (and, through the borrow, of some bytes above a
+//                         0x00);
+//   & ~g                  keeps only bytes whose own top bit was clear, so
+//                         bytes 0x80-0xFF never flag themselves;
+//   & TopOfEveryLane      keeps one flag bit per byte.
 //
 // The result is zero exactly when no byte of g is zero. Otherwise its lowest
 // flag marks the first zero byte: no borrow reaches below the first zero, so
 // the only flags that can be wrong lie above it and are ignored.
-static inline DWORD ZeroFlags(const unsigned char *At) {
+static inline DWORD ZeroFlags(LPCSTR At) {
   DWORD Group = LoadGroup(At);
-  return (Group - 0x01010101u) & ~Group & 0x80808080u;
+  return (Group - OnesInEveryLane) & ~Group & TopOfEveryLane;
+}
+
+// The place (0-3) of the first zero in a group from its flags: the lowest
+// flag wins, so the low half is asked first.
+static inline DWORD FirstZero(DWORD Flags) {
+  if (Flags & 0x8080u)
+    return (Flags & 0x80u) ? 0 : 1;
+  return (Flags & 0x800000u) ? 2 : 3;
 }
 
 DWORD TextLength(LPCSTR Text) {
-  const unsigned char *Start = (const unsigned char *)Text;
-  const unsigned char *Group = Start;
+  // An unsigned count, not a distance between pointers: a text may be longer
+  // than 2 GiB in a 32-bit address space.
+  DWORD Offset = 0;
   DWORD Flags;
 
-  // Sixteen bytes a pass: four tests back to back, one backward branch.
+  // Four tests to a pass, so one backward branch per 16 bytes: BENCHMARKS.md
+  // has what that buys over one test a pass.
   for (;;) {
-    if ((Flags = ZeroFlags(Group)) != 0)
+    if ((Flags = ZeroFlags(Text + Offset)) != 0)
       break;
-    if ((Flags = ZeroFlags(Group + 4)) != 0) {
-      Group += 4;
-      break;
-    }
-    if ((Flags = ZeroFlags(Group + 8)) != 0) {
-      Group += 8;
+    if ((Flags = ZeroFlags(Text + Offset + 4)) != 0) {
+      Offset += 4;
       break;
     }
-    if ((Flags = ZeroFlags(Group + 12)) != 0) {
-      Group += 12;
+    if ((Flags = ZeroFlags(Text + Offset + 8)) != 0) {
+      Offset += 8;
       break;
     }
-    Group += 16;
+    if ((Flags = ZeroFlags(Text + Offset + 12)) != 0) {
+      Offset += 12;
+      break;
+    }
+    Offset += 16;
   }
-
-  // The first zero's place in the group, from its lowest flag: low half first.
-  DWORD Position;
-  if (Flags & 0x8080u)
-    Position = (Flags & 0x80u) ? 0 : 1;
-  else
-    Position = (Flags & 0x800000u) ? 2 : 3;
-  return (DWORD)(Group - Start) + Position;
+  return Offset + FirstZero(Flags);
 }

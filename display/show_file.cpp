@@ -1,6 +1,7 @@
 #include "display/show_file.h"
 
 #include "console/print_text.h"
+#include "console/text_length.h"
 #include "display/alloc_zeroed.h"
 #include "display/program_state.h"
 
@@ -9,6 +10,8 @@ static const char FileName[] = "test.txt";
 // Sized to whole 4-byte groups, as PrintText requires: 14 bytes, the zero
 // byte, and one byte of padding.
 static const char FileNotFound[16] = "file not found";
+static_assert(sizeof FileNotFound == TextStorage(sizeof "file not found" - 1),
+              "the message's storage must hold TextLength's groups whole");
 
 void ShowFile() {
   // Share mode 0: while the file is open here, other openers are refused, so

@@ -63,7 +63,7 @@ TEST(TextLength, StaysInsideTextsStorage) {
   ASSERT_NE(Pages, MAP_FAILED);
   ASSERT_EQ(mprotect(Pages + Page, Page, PROT_NONE), 0);
   for (DWORD Length = 0; Length <= 40; Length++) {
-    DWORD Storage = (Length + 1 + 3) & ~3u; // whole groups, as the program pads
+    SIZE_T Storage = TextStorage(Length);
     char *Text = Pages + Page - Storage;
     memset(Text, 'x', Storage);
     Text[Length] = 0;

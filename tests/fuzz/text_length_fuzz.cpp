@@ -1,7 +1,7 @@
 // libFuzzer target: arbitrary bytes, placed at an arbitrary offset in storage
-// sized exactly as the program sizes its buffer (the text, its zero byte, and
-// padding to whole 4-byte groups from the text's first byte). AddressSanitizer
-// stops any read past that storage; the count must match a plain byte loop.
+// sized exactly as the program sizes its buffer (TextStorage), the bytes past
+// the zero byte not zero. AddressSanitizer stops any read past that storage;
+// the count must match a plain byte loop.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -15,11 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   const uint8_t *Text = Data + 1;
   size_t Length = Size - 1;
 
-  size_t Padded = (Length + 1 + 3) & ~(size_t)3;
+  size_t Padded = TextStorage(Length);
   char *Storage = (char *)std::malloc(Offset + Padded);
-  std::memset(Storage, 0x5A, Offset);
+  std::memset(Storage, 0x5A, Offset + Padded);
   std::memcpy(Storage + Offset, Text, Length);
-  std::memset(Storage + Offset + Length, 0, Padded - Length);
+  Storage[Offset + Length] = 0;
 
   size_t Expected = 0;
   while (Storage[Offset + Expected] != 0)
