@@ -1,8 +1,6 @@
-// The process: its entry from the C library, standard output and the exit.
-#include <signal.h>
+// The process: standard output and the exit.
 #include <unistd.h>
 
-#include "display/start.h"
 #include "platform/posix/handle.h"
 
 HANDLE WINAPI GetStdHandle(DWORD StdHandle) {
@@ -20,11 +18,4 @@ HANDLE WINAPI GetStdHandle(DWORD StdHandle) {
 VOID WINAPI ExitProcess(UINT ExitCode) {
   // At once, like kernel32: there is no stdio to flush and nothing to run.
   _exit((int)ExitCode);
-}
-
-int main() {
-  // A write to a pipe whose reader has gone must fail like any other write,
-  // as it does on Windows, not kill the process with SIGPIPE.
-  signal(SIGPIPE, SIG_IGN);
-  Start();
 }
