@@ -6,11 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <set>
-
-#include "display/program_state.h"
-#include "display/show_file.h"
-#include "display/start.h"
+#include <map>
 
 // Values the script hands out, chosen to read well in the call log.
 static char HeapTag, FileTag, OutputTag;
@@ -20,7 +16,7 @@ static const HANDLE ScriptedOutput = &OutputTag;
 
 static Script Setup;
 static Outcome Result;
-static std::set<void *> Blocks;
+static std::map<char *, size_t> Blocks; // each block handed out, and its size
 static size_t ReadOffset;
 static std::jmp_buf Exited;
 
@@ -31,10 +27,9 @@ static std::string Name(const void *Value) {
     return "file";
   if (Value == ScriptedOutput)
     return "stdout";
-  if (Value == ProgramState.Text && Value != nullptr)
-    return "Text";
-  if (Value == &ProgramState.BytesRead)
-    return "&BytesRead";
+  for (const auto &[Block, Size] : Blocks)
+    if (Value >= Block && Value < Block + Size)
+      return Value == Block ? "block" : "block+" + std::to_string((char *)Value - Block);
   return Value ? "?" : "0";
 }
 
@@ -59,15 +54,15 @@ LPVOID WINAPI HeapAlloc(HANDLE Heap, DWORD Flags, SIZE_T Bytes) {
   Log("HeapAlloc(%s, %u, %zu)", Name(Heap).c_str(), Flags, (size_t)Bytes);
   if (Setup.HeapRefuses)
     return nullptr;
-  void *Block = std::malloc(Bytes);
+  char *Block = (char *)std::malloc(Bytes);
   std::memset(Block, (Flags & HEAP_ZERO_MEMORY) ? 0 : 0xA5, Bytes);
-  Blocks.insert(Block);
+  Blocks[Block] = Bytes;
   return Block;
 }
 
 BOOL WINAPI HeapFree(HANDLE Heap, DWORD Flags, LPVOID Block) {
   Log("HeapFree(%s, %u, %s)", Name(Heap).c_str(), Flags, Name(Block).c_str());
-  if (Blocks.erase(Block) == 0)
+  if (Blocks.erase((char *)Block) == 0)
     return FALSE;
   std::free(Block);
   return TRUE;
@@ -82,19 +77,23 @@ HANDLE WINAPI CreateFileA(LPCSTR FileName, DWORD Access, DWORD Share,
   return Setup.OpenFails ? INVALID_HANDLE_VALUE : ScriptedFile;
 }
 
+// The low 32 bits of the length, and the high ones where there is a place.
 DWORD WINAPI GetFileSize(HANDLE File, LPDWORD High) {
   Log("GetFileSize(%s, %s)", Name(File).c_str(), Name(High).c_str());
-  return Setup.ReportedSize.value_or((DWORD)Setup.File.size());
+  unsigned long long Length = Setup.Length.value_or(Setup.File.size());
+  if (High)
+    *High = (DWORD)(Length >> 32);
+  return (DWORD)Length;
 }
 
 BOOL WINAPI ReadFile(HANDLE File, LPVOID Buffer, DWORD Count, LPDWORD Read, LPOVERLAPPED Over) {
   Log("ReadFile(%s, %s, %u, %s, %s)", Name(File).c_str(), Name(Buffer).c_str(), Count,
-      Name(Read).c_str(), Name(Over).c_str());
+      Read ? "&count" : "0", Name(Over).c_str());
   size_t Delivered = std::min<size_t>({Count, Setup.ReadLimit, Setup.File.size() - ReadOffset});
   std::memcpy(Buffer, Setup.File.data() + ReadOffset, Delivered);
   ReadOffset += Delivered;
   *Read = (DWORD)Delivered;
-  return TRUE;
+  return !Setup.ReadFails;
 }
 
 BOOL WINAPI CloseHandle(HANDLE Object) {
@@ -110,10 +109,11 @@ HANDLE WINAPI GetStdHandle(DWORD Which) {
 BOOL WINAPI WriteFile(HANDLE File, LPCVOID Buffer, DWORD Count, LPDWORD Written,
                       LPOVERLAPPED Over) {
   Log("WriteFile(%s, %s, %u, %s, %s)", Name(File).c_str(), Name(Buffer).c_str(), Count,
-      Written ? "&Written" : "0", Name(Over).c_str());
-  Result.Output.append((const char *)Buffer, Count);
-  *Written = Count;
-  return TRUE;
+      Written ? "&count" : "0", Name(Over).c_str());
+  DWORD Taken = std::min(Count, Setup.WriteLimit);
+  Result.Output.append((const char *)Buffer, Taken);
+  *Written = Taken;
+  return !Setup.WriteFails;
 }
 
 VOID WINAPI ExitProcess(UINT Code) {
@@ -128,20 +128,11 @@ VOID WINAPI ExitProcess(UINT Code) {
 Outcome Run(const Script &With, void (*Routine)()) {
   Setup = With;
   Result = Outcome();
-  ProgramState = PROGRAM_STATE();
   if (setjmp(Exited) == 0)
     Routine();
-  for (void *Block : Blocks)
-    std::free(Block);
+  for (const auto &Held : Blocks)
+    std::free(Held.first);
   Result.BlocksHeld = Blocks.size();
   Blocks.clear();
   return Result;
-}
-
-Outcome RunStart(const Script &With) {
-  return Run(With, Start);
-}
-
-Outcome RunShowFile(const Script &With) {
-  return Run(With, ShowFile);
 }

@@ -1,5 +1,6 @@
 // An in-memory kernel32 for unit tests: each test scripts what the calls
-// return, runs the program's code, and reads back the calls it made.
+// return, runs the program's code, and reads back the calls it made. It knows
+// nothing of the program: it names what it handed out itself.
 #pragma once
 
 #include <optional>
@@ -10,24 +11,22 @@
 
 struct Script {
   bool OpenFails = false;
-  std::string File;                  // what test.txt holds
-  std::optional<DWORD> ReportedSize; // the size query's answer, when not File's length
-  DWORD ReadLimit = ~0u;             // most bytes one read delivers
+  std::string File;                         // what test.txt holds
+  std::optional<unsigned long long> Length; // its length, when not File's
+  DWORD ReadLimit = ~0u;                    // most bytes one read delivers
+  bool ReadFails = false;                   // the read delivers, then fails
+  DWORD WriteLimit = ~0u;                   // most bytes one write takes
+  bool WriteFails = false;                  // the write takes, then fails
   bool HeapRefuses = false;
 };
 
 struct Outcome {
-  std::vector<std::string> Calls; // e.g. "ReadFile(file, Text, 3, &BytesRead, 0)"
+  std::vector<std::string> Calls; // e.g. "ReadFile(file, block, 3, &count, 0)"
   std::string Output;             // bytes written to standard output
   int ExitCode = -1;              // -1: the routine returned instead
   size_t BlocksHeld = 0;          // heap blocks not given back
 };
 
-// Scripts the platform, clears the program's state and runs Start.
-Outcome RunStart(const Script &Setup);
-
-// The same for ShowFile alone, which is expected to return after a display.
-Outcome RunShowFile(const Script &Setup);
-
-// The same for any routine of the program's, such as a PrintText call.
+// Scripts the platform, runs Routine, and reports what it did. ExitProcess
+// ends the routine as it would end the process.
 Outcome Run(const Script &Setup, void (*Routine)());

@@ -1,9 +1,23 @@
 #include <gtest/gtest.h>
 
 #include "console/print_text.h"
+#include "display/program_state.h"
+#include "display/show_file.h"
+#include "display/start.h"
 #include "tests/scripted_kernel32.h"
 
 using Calls = std::vector<std::string>;
+
+// Each run starts as a new process does, with the program's state all zero.
+static Outcome RunStart(const Script &Setup) {
+  ProgramState = PROGRAM_STATE();
+  return Run(Setup, Start);
+}
+
+static Outcome RunShowFile(const Script &Setup) {
+  ProgramState = PROGRAM_STATE();
+  return Run(Setup, ShowFile);
+}
 
 TEST(Start, TypicalRunTakesEachStepInOrder) {
   Script File;
@@ -14,11 +28,11 @@ TEST(Start, TypicalRunTakesEachStepInOrder) {
                            "CreateFileA(\"test.txt\", 0x80000000, 0, 0, 3, 0x80, 0)",
                            "GetFileSize(file, 0)",
                            "HeapAlloc(heap, 8, 4)",
-                           "ReadFile(file, Text, 3, &BytesRead, 0)",
+                           "ReadFile(file, block, 3, &count, 0)",
                            "CloseHandle(file)",
                            "GetStdHandle(-11)",
-                           "WriteFile(stdout, Text, 3, &Written, 0)",
-                           "HeapFree(heap, 0, Text)",
+                           "WriteFile(stdout, block, 3, &count, 0)",
+                           "HeapFree(heap, 0, block)",
                            "ExitProcess(0)",
                        }));
   EXPECT_EQ(Run.Output, "abc");
@@ -32,7 +46,7 @@ TEST(ShowFile, OpenFailurePrintsMessageAndEndsTheProcess) {
   EXPECT_EQ(Run.Calls, (Calls{
                            "CreateFileA(\"test.txt\", 0x80000000, 0, 0, 3, 0x80, 0)",
                            "GetStdHandle(-11)",
-                           "WriteFile(stdout, ?, 14, &Written, 0)",
+                           "WriteFile(stdout, ?, 14, &count, 0)",
                            "ExitProcess(0)",
                        }));
   EXPECT_EQ(Run.Output, "file not found");
@@ -44,7 +58,7 @@ TEST(ShowFile, PrintsWhatTheReadDelivered) {
   struct {
     const char *Name;
     std::string File;
-    std::optional<DWORD> ReportedSize;
+    std::optional<unsigned long long> Length;
     DWORD ReadLimit;
     std::string Output;
   } Cases[] = {
@@ -57,12 +71,12 @@ TEST(ShowFile, PrintsWhatTheReadDelivered) {
       {"short read", "abcdef", {}, 2, "ab"},
       {"shrank after the size query", "abc", 6, ~0u, "abc"},
       {"read delivers nothing", "abc", {}, 0, ""},
-      {"4 GiB + 3: the low bits", "xyz and the rest", 3, ~0u, "xyz"},
+      {"4 GiB + 3: the low 32 bits count", "xyz and the rest", (1ull << 32) + 3, ~0u, "xyz"},
   };
   for (const auto &Case : Cases) {
     Script File;
     File.File = Case.File;
-    File.ReportedSize = Case.ReportedSize;
+    File.Length = Case.Length;
     File.ReadLimit = Case.ReadLimit;
     Outcome Run = RunShowFile(File);
     EXPECT_EQ(Run.Output, Case.Output) << Case.Name;
@@ -74,7 +88,7 @@ TEST(ShowFile, PrintsWhatTheReadDelivered) {
 // Without a buffer nothing is read and nothing is printed; the exit code says so.
 TEST(ShowFile, NoBufferEndsTheProcessWithCode1) {
   Script AllOnes;
-  AllOnes.ReportedSize = INVALID_FILE_SIZE;
+  AllOnes.Length = INVALID_FILE_SIZE;
   Script Refused;
   Refused.File = "abc";
   Refused.HeapRefuses = true;
@@ -89,17 +103,21 @@ TEST(ShowFile, NoBufferEndsTheProcessWithCode1) {
   }
 }
 
-TEST(PrintText, TakesStandardOutputAfreshOnEveryCall) {
-  Outcome Run = ::Run(Script(), [] {
-    static const char Texts[2][8] = {"one", "two"};
+// Two texts, the second taken only in part: each call asks for standard
+// output anew and returns what the platform took, not what it asked for.
+TEST(PrintText, ReturnsTheCountWrittenAndTakesStandardOutputAfresh) {
+  Script Narrow;
+  Narrow.WriteLimit = 3;
+  Outcome Run = ::Run(Narrow, [] {
+    static const char Texts[2][8] = {"one", "three"};
     EXPECT_EQ(PrintText(Texts[0]), 3u);
     EXPECT_EQ(PrintText(Texts[1]), 3u);
   });
   EXPECT_EQ(Run.Calls, (Calls{
                            "GetStdHandle(-11)",
-                           "WriteFile(stdout, ?, 3, &Written, 0)",
+                           "WriteFile(stdout, ?, 3, &count, 0)",
                            "GetStdHandle(-11)",
-                           "WriteFile(stdout, ?, 3, &Written, 0)",
+                           "WriteFile(stdout, ?, 5, &count, 0)",
                        }));
-  EXPECT_EQ(Run.Output, "onetwo");
+  EXPECT_EQ(Run.Output, "onethr");
 }
