@@ -1,15 +1,16 @@
-# The front door: `make run` shows the sample, `make test` builds and tests everything.
-.PHONY: run test bench native asan win32 clean
+# The front door: `make run` shows the sample, `make test` builds and tests
+# everything, `make check` is the quick check for everyday work.
+.PHONY: run test check bench native asan win32 clean
 MAKEFLAGS += --no-print-directory
 
 PREFIX = WINEPREFIX=$(CURDIR)/build/win32/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 
 run:
 	@scripts/install-deps.sh run
-	@cmake --preset native -DSHOWFILE_TESTS=OFF >/dev/null
+	@cmake --preset native >/dev/null
 	@cmake --build --preset native --target showfile
-	@cmake --preset win32 -DSHOWFILE_TESTS=OFF >/dev/null
-	@cmake --build --preset win32
+	@cmake --preset win32 >/dev/null
+	@cmake --build --preset win32 --target showfile.exe_folded
 	@echo "--- sample/test.txt through build/native/showfile:"
 	@cd sample && ../build/native/showfile; code=$$?; echo; echo "--- exit code $$code"
 	@[ -d build/win32/wineprefix ] || $(PREFIX) wineboot --init >/dev/null 2>&1
@@ -21,19 +22,24 @@ test:
 	@scripts/install-deps.sh test
 	$(MAKE) native asan win32
 
+# The unit tests and the native end-to-end table only.
+check:
+	@scripts/install-deps.sh check
+	@cmake --preset native >/dev/null
+	@cmake --build --preset native
+	ctest --preset check
+
 # Benchmarks: see BENCHMARKS.md.
 bench:
 	@scripts/install-deps.sh bench
-	cmake --preset native -DSHOWFILE_TESTS=OFF >/dev/null
-	cmake --build --preset native --target showfile
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench
 	build/bench/bench/text_length_bench
-	bench/compare.sh build/native/showfile
+	bench/compare.sh build/bench/showfile
 	bench/plot.sh build/bench/bench/text_length_bench
 
 native asan win32:
-	cmake --preset $@ -DSHOWFILE_TESTS=ON
+	cmake --preset $@
 	cmake --build --preset $@
 	ctest --preset $@
 

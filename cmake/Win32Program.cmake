@@ -7,10 +7,15 @@ set(SHOWFILE_WIN32_CODE
   -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
   -mno-stack-arg-probe -falign-functions=1 -ffunction-sections -fdata-sections
   -DWIN32_LEAN_AND_MEAN)
+target_compile_options(showfile_scan PRIVATE ${SHOWFILE_WIN32_CODE})
 target_compile_options(showfile_core PRIVATE ${SHOWFILE_WIN32_CODE})
 
-# The import library, made from our own list of the ten operations.
-find_program(SHOWFILE_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+# The import library, made from our own list of the ten operations by the
+# dlltool of the LLVM that the compiler comes from.
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-prog-name=llvm-dlltool
+  OUTPUT_VARIABLE SHOWFILE_DLLTOOL_GUESS OUTPUT_STRIP_TRAILING_WHITESPACE)
+get_filename_component(SHOWFILE_DLLTOOL_DIR "${SHOWFILE_DLLTOOL_GUESS}" DIRECTORY)
+find_program(SHOWFILE_DLLTOOL NAMES llvm-dlltool HINTS ${SHOWFILE_DLLTOOL_DIR} REQUIRED)
 set(SHOWFILE_KERNEL32 ${CMAKE_CURRENT_BINARY_DIR}/libkernel32.a)
 set(SHOWFILE_KERNEL32_DEF ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/kernel32.def)
 add_custom_command(OUTPUT ${SHOWFILE_KERNEL32}
@@ -35,13 +40,13 @@ endfunction()
 find_program(SHOWFILE_HOST_CXX NAMES c++ g++ clang++ REQUIRED)
 set(SHOWFILE_FOLD ${CMAKE_CURRENT_BINARY_DIR}/fold_relocs)
 add_custom_command(OUTPUT ${SHOWFILE_FOLD}
-  COMMAND ${SHOWFILE_HOST_CXX} -O2 -Wall -Wextra -Werror -o ${SHOWFILE_FOLD}
+  COMMAND ${SHOWFILE_HOST_CXX} -std=c++17 -O2 -Wall -Wextra -Werror -o ${SHOWFILE_FOLD}
           ${CMAKE_CURRENT_SOURCE_DIR}/tools/fold_relocs.cpp
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tools/fold_relocs.cpp
   COMMENT "Building fold_relocs for the host")
 
-# showfile.exe is the linked program with its relocations folded into .rdata:
-# three sections, the headers and two blocks of 512 bytes.
+# showfile.exe is the linked program with its relocations folded into .rdata,
+# which saves the whole file-alignment block that .reloc would take.
 function(showfile_folded Name Linked)
   add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${Name}
     COMMAND ${SHOWFILE_FOLD} $<TARGET_FILE:${Linked}> ${CMAKE_CURRENT_BINARY_DIR}/${Name}

@@ -5,12 +5,13 @@
 # list of what to install.
 #
 #   install-deps.sh run     the native program, showfile.exe and Wine
-#   install-deps.sh test    all that, and what the tests need too
-#   install-deps.sh bench   all that, and what the benchmarks need
+#   install-deps.sh check   that, and what the quick check needs
+#   install-deps.sh test    that, and what every test needs
+#   install-deps.sh bench   that, and what the benchmarks need
 set -eu
 want=${1:-test}
 
-# package  a command or file that shows it is there, where apt is missing
+# package  a command or file that shows it is there, where dpkg is missing
 need=(
   "cmake cmake"
   "make make"
@@ -21,6 +22,7 @@ need=(
   "lld ld.lld"
   "llvm llvm-dlltool"
   "binutils objdump"
+  "libgtest-dev /usr/include/gtest/gtest.h"
   "gcc-mingw-w64-i686 i686-w64-mingw32-gcc"
   "mingw-w64-i686-dev /usr/i686-w64-mingw32/include/windows.h"
   "wine wine"
@@ -29,17 +31,14 @@ need=(
   "wine32-preloader:i386 /usr/lib/wine/wine-preloader"
   "qemu-user-static qemu-i386-static"
 )
-if [ "$want" != run ]; then
-  need+=(
-    "libgtest-dev /usr/include/gtest/gtest.h"
-    "valgrind valgrind"
-  )
+[ "$want" = run ] || need+=("strace strace")
+if [ "$want" = test ] || [ "$want" = bench ]; then
+  need+=("valgrind valgrind")
 fi
 if [ "$want" = bench ]; then
   need+=(
     "libbenchmark-dev /usr/include/benchmark/benchmark.h"
     "hyperfine hyperfine"
-    "strace strace"
     "gnuplot-nox gnuplot"
   )
 fi
@@ -55,20 +54,46 @@ present() {
   fi
 }
 
-missing=()
-for entry in "${need[@]}"; do
-  read -r package probe <<<"$entry"
-  present "$package" "$probe" || missing+=("$package")
-done
-# The fuzzer and the sanitizers need clang's runtime, packaged per version.
-if [ "$want" != run ]; then
-  if command -v clang >/dev/null 2>&1; then
-    major=$(clang -dumpversion | cut -d. -f1)
-  else
-    major=$(apt-cache depends clang 2>/dev/null | awk -F'clang-' '/Depends: clang-[0-9]/ { print $2; exit }')
+sudo=
+if [ "$(id -u)" != 0 ] && command -v sudo >/dev/null 2>&1; then
+  sudo=sudo
+fi
+updated=
+
+# install ENTRY...: installs the packages of the entries that are missing.
+install() {
+  local missing=() entry package probe
+  for entry in "$@"; do
+    read -r package probe <<<"$entry"
+    present "$package" "$probe" || missing+=("$package")
+  done
+  [ ${#missing[@]} = 0 ] && return 0
+  if ! command -v apt-get >/dev/null 2>&1; then
+    echo "Please install: ${missing[*]}" >&2
+    exit 1
   fi
-  runtime=libclang-rt-${major:-14}-dev
-  present "$runtime" "/usr/lib/llvm-${major:-14}/lib/clang" || missing+=("$runtime")
+  if [ "$(id -u)" != 0 ] && [ -z "$sudo" ]; then
+    echo "Run as root, or install: ${missing[*]}" >&2
+    exit 1
+  fi
+  echo "Installing: ${missing[*]}"
+  if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+    updated=
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  [ -n "$updated" ] || $sudo apt-get update -q
+  updated=yes
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+install "${need[@]}"
+
+# The fuzzer and the sanitizers need the runtime of the clang now installed,
+# which Debian packages per major version.
+if [ "$want" = test ]; then
+  major=$(clang -dumpversion | cut -d. -f1)
+  install "libclang-rt-$major-dev /usr/lib/llvm-$major/lib/clang/$(clang -dumpversion)/lib/linux"
 fi
 
 # Some kernels are built or booted without 32-bit support (ia32_emulation=off)
@@ -78,41 +103,14 @@ fi
 # loader's address-space set-up to a few calls, which under the emulator
 # would otherwise take most of a minute.
 i386_runs() {
-  [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
+  /usr/lib/wine/wine --version >/dev/null 2>&1
 }
-emulate_i386() {
-  i386_runs && return 0
-  local misc=/proc/sys/fs/binfmt_misc
+if ! i386_runs; then
+  misc=/proc/sys/fs/binfmt_misc
   echo "This kernel doesn't run 32-bit programs; handing them to qemu-i386-static"
   [ -e $misc/register ] || $sudo mount -t binfmt_misc binfmt_misc $misc
   [ -e $misc/qemu-i386 ] && echo -1 | $sudo tee $misc/qemu-i386 >/dev/null
   printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
     $sudo tee $misc/register >/dev/null
   i386_runs || { echo "Wine's 32-bit loader still doesn't start" >&2; exit 1; }
-}
-
-sudo=
-if [ ${#missing[@]} = 0 ]; then
-  if ! i386_runs; then
-    [ "$(id -u)" = 0 ] || sudo=sudo
-    emulate_i386
-  fi
-  exit 0
 fi
-
-if ! command -v apt-get >/dev/null 2>&1; then
-  echo "Please install: ${missing[*]}" >&2
-  exit 1
-fi
-if [ "$(id -u)" != 0 ]; then
-  command -v sudo >/dev/null 2>&1 || { echo "Run as root, or install: ${missing[*]}" >&2; exit 1; }
-  sudo=sudo
-fi
-echo "Installing: ${missing[*]}"
-if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $sudo dpkg --add-architecture i386
-fi
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -q
-$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-emulate_i386
