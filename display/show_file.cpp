@@ -29,10 +29,22 @@ void ShowFile() {
   // file has no zero byte or the read delivers less than asked.
   ProgramState.Text = (LPSTR)AllocZeroed(ProgramState.Heap, ProgramState.FileSize + 1);
 
-  ReadFile(ProgramState.FileHandle, ProgramState.Text, ProgramState.FileSize,
-           &ProgramState.BytesRead, 0);
+  BOOL Read = ReadFile(ProgramState.FileHandle, ProgramState.Text, ProgramState.FileSize,
+                       &ProgramState.BytesRead, 0);
   CloseHandle(ProgramState.FileHandle);
+  if (!Read) {
+    // A read that failed part-way would show a file cut short as if it were
+    // whole: nothing is shown, and the exit code says so.
+    HeapFree(ProgramState.Heap, 0, ProgramState.Text);
+    ExitProcess(1);
+  }
 
-  PrintText(ProgramState.Text);
+  // The write was asked for the whole text, every byte of which is non-zero,
+  // so it took all of it exactly when the byte just past what it took is the
+  // zero byte: one look instead of counting the text again.
+  DWORD Written = PrintText(ProgramState.Text);
+  BOOL Whole = Written <= ProgramState.FileSize && ProgramState.Text[Written] == 0;
   HeapFree(ProgramState.Heap, 0, ProgramState.Text);
+  if (!Whole)
+    ExitProcess(1);
 }

@@ -51,6 +51,11 @@ TEST(ShowFile, OpenFailurePrintsMessageAndEndsTheProcess) {
                        }));
   EXPECT_EQ(Run.Output, "file not found");
   EXPECT_EQ(Run.ExitCode, 0); // not -1: ShowFile did not return
+
+  // The message is not the file's text: its write isn't judged.
+  Missing.WriteFails = true;
+  Missing.WriteLimit = 0;
+  EXPECT_EQ(RunShowFile(Missing).ExitCode, 0);
 }
 
 // What the file holds, what the platform says and does, and what comes out.
@@ -85,21 +90,45 @@ TEST(ShowFile, PrintsWhatTheReadDelivered) {
   }
 }
 
-// Without a buffer nothing is read and nothing is printed; the exit code says so.
-TEST(ShowFile, NoBufferEndsTheProcessWithCode1) {
+// Whenever the text can't get out whole, exit code 1, the buffer given back,
+// and nothing printed that the platform didn't take.
+TEST(ShowFile, EndsWithCode1WhenTheTextCannotGetOutWhole) {
   Script AllOnes;
   AllOnes.Length = INVALID_FILE_SIZE;
   Script Refused;
   Refused.File = "abc";
   Refused.HeapRefuses = true;
-  for (const Script &Case : {AllOnes, Refused}) {
-    Outcome Run = RunShowFile(Case);
-    EXPECT_EQ(Run.ExitCode, 1);
-    EXPECT_EQ(Run.Output, "");
-    for (const std::string &Call : Run.Calls) {
-      EXPECT_EQ(Call.rfind("ReadFile", 0), std::string::npos);
-      EXPECT_EQ(Call.rfind("WriteFile", 0), std::string::npos);
-    }
+  Script ReadFails;
+  ReadFails.File = "abcdef";
+  ReadFails.ReadLimit = 2; // part delivered, then an error
+  ReadFails.ReadFails = true;
+  Script WriteFails;
+  WriteFails.File = "abcdef";
+  WriteFails.WriteLimit = 0;
+  WriteFails.WriteFails = true;
+  Script ShortWrite;
+  ShortWrite.File = "abcdef";
+  ShortWrite.WriteLimit = 4;
+  struct {
+    const char *Name;
+    Script Setup;
+    std::vector<std::string> NeverCalled;
+    std::string Output;
+  } Cases[] = {
+      {"size all ones", AllOnes, {"ReadFile", "WriteFile"}, ""},
+      {"heap refuses", Refused, {"ReadFile", "WriteFile"}, ""},
+      {"read fails", ReadFails, {"WriteFile"}, ""},
+      {"write fails", WriteFails, {}, ""},
+      {"short write", ShortWrite, {}, "abcd"},
+  };
+  for (const auto &Case : Cases) {
+    Outcome Run = RunShowFile(Case.Setup);
+    EXPECT_EQ(Run.ExitCode, 1) << Case.Name;
+    EXPECT_EQ(Run.Output, Case.Output) << Case.Name;
+    EXPECT_EQ(Run.BlocksHeld, 0u) << Case.Name;
+    for (const std::string &Call : Run.Calls)
+      for (const std::string &Never : Case.NeverCalled)
+        EXPECT_NE(Call.rfind(Never, 0), 0u) << Case.Name << ": " << Call;
   }
 }
 

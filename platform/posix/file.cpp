@@ -16,23 +16,30 @@ HANDLE WINAPI CreateFileA(LPCSTR FileName, DWORD DesiredAccess, DWORD ShareMode,
   if (DesiredAccess != GENERIC_READ || CreationDisposition != OPEN_EXISTING)
     return INVALID_HANDLE_VALUE;
 
-  // O_NONBLOCK keeps a FIFO named like the file from stalling the open until
-  // some writer appears.
+  // Windows opens only files as files. Anything else (a directory, a FIFO, a
+  // socket, a device) is turned away before it is opened, since opening a
+  // FIFO or a device already acts on it: a writer waiting at a FIFO would be
+  // let through to nobody.
+  struct stat Status;
+  if (stat(FileName, &Status) != 0 || !S_ISREG(Status.st_mode))
+    return INVALID_HANDLE_VALUE;
+
+  // Should the name be swapped for a FIFO after that look, O_NONBLOCK keeps
+  // the open from waiting for a writer, and the second look turns it away.
   int Fd = open(FileName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (Fd < 0)
     return INVALID_HANDLE_VALUE;
-
-  // Windows won't open a directory as a file.
-  struct stat Status;
-  if (fstat(Fd, &Status) != 0 || S_ISDIR(Status.st_mode)) {
+  if (fstat(Fd, &Status) != 0 || !S_ISREG(Status.st_mode)) {
     close(Fd);
     return INVALID_HANDLE_VALUE;
   }
 
   // Share mode 0: nobody else may hold the file while we do. POSIX has no
   // mandatory equivalent; an exclusive flock keeps out everyone who asks for
-  // one too, and fails at once when someone already holds the file.
-  if (ShareMode == 0 && flock(Fd, LOCK_EX | LOCK_NB) != 0) {
+  // one too. Only someone else's lock turns the open down: where locks can't
+  // be had at all (a file system without a lock service), the file is
+  // readable all the same and is shown.
+  if (ShareMode == 0 && flock(Fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
     close(Fd);
     return INVALID_HANDLE_VALUE;
   }

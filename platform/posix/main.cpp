@@ -5,8 +5,10 @@
 extern "C" [[noreturn]] void Start();
 
 int main() {
-  // A write to a pipe whose reader has gone must fail like any other write,
-  // as it does on Windows, not kill the process with SIGPIPE.
+  // A write to a pipe whose reader has gone, or past the file-size limit,
+  // must fail like any other write, as it does on Windows, not kill the
+  // process with SIGPIPE or SIGXFSZ.
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
   Start();
 }
