@@ -1,6 +1,6 @@
 # The front door: `make run` shows the sample, `make test` builds and tests
 # everything, `make check` is the quick check for everyday work.
-.PHONY: run test check bench native asan win32 clean
+.PHONY: run test check bench native asan win32 i686 s390x clean
 MAKEFLAGS += --no-print-directory
 
 PREFIX = WINEPREFIX=$(CURDIR)/build/win32/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
@@ -20,7 +20,7 @@ run:
 
 test:
 	@scripts/install-deps.sh test
-	$(MAKE) native asan win32
+	$(MAKE) native asan win32 i686 s390x
 
 # The unit tests and the native end-to-end table only.
 check:
@@ -38,7 +38,7 @@ bench:
 	bench/compare.sh build/bench/showfile
 	bench/plot.sh build/bench/bench/text_length_bench
 
-native asan win32:
+native asan win32 i686 s390x:
 	cmake --preset $@
 	cmake --build --preset $@
 	ctest --preset $@

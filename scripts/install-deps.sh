@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing showfile needs, where it is missing.
 # On Debian or Ubuntu it uses apt-get (as root, or through sudo), enabling the
-# i386 architecture that Wine's 32-bit half needs; elsewhere it stops with the
-# list of what to install.
+# foreign architectures it takes packages from (i386 for Wine's 32-bit half
+# and musl, s390x for musl); elsewhere it stops with the list of what to
+# install.
 #
 #   install-deps.sh run     the native program, showfile.exe and Wine
 #   install-deps.sh check   that, and what the quick check needs
@@ -34,6 +35,15 @@ need=(
 [ "$want" = run ] || need+=("strace strace")
 if [ "$want" = test ] || [ "$want" = bench ]; then
   need+=("valgrind valgrind")
+fi
+# The cross presets: 32-bit x86 and big-endian s390x, with musl for each.
+if [ "$want" = test ]; then
+  need+=(
+    "g++-i686-linux-gnu i686-linux-gnu-g++"
+    "g++-s390x-linux-gnu s390x-linux-gnu-g++"
+    "musl-dev:i386 /usr/lib/i386-linux-musl/musl-gcc.specs"
+    "musl-dev:s390x /usr/lib/s390x-linux-musl/musl-gcc.specs"
+  )
 fi
 if [ "$want" = bench ]; then
   need+=(
@@ -77,10 +87,13 @@ install() {
     exit 1
   fi
   echo "Installing: ${missing[*]}"
-  if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386
-    updated=
-  fi
+  local arch
+  for arch in $(printf '%s\n' "${missing[@]}" | sed -n 's/.*://p' | sort -u); do
+    if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+      $sudo dpkg --add-architecture "$arch"
+      updated=
+    fi
+  done
   export DEBIAN_FRONTEND=noninteractive
   [ -n "$updated" ] || $sudo apt-get update -q
   updated=yes

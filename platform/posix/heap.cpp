@@ -3,6 +3,7 @@
 // back to the system whole when it is freed.
 #include <stdint.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "platform/kernel32.h"
@@ -25,6 +26,20 @@ static const SIZE_T HeaderBytes = 16;
 
 static char DefaultHeap;
 
+// A 32-bit program may well hold a block of 2 GiB or more (Windows gives a
+// large-address-aware one 3 GiB to use), and the kernel maps one, but musl's
+// mmap turns down every length above PTRDIFF_MAX. Such a block is asked of
+// the kernel itself.
+static void *MapZeroed(SIZE_T Length, int Flags) {
+#ifdef SYS_mmap2
+  if (Length > PTRDIFF_MAX) {
+    long Address = syscall(SYS_mmap2, 0, Length, PROT_READ | PROT_WRITE, Flags, -1, 0);
+    return Address == -1 ? MAP_FAILED : (void *)Address;
+  }
+#endif
+  return mmap(0, Length, PROT_READ | PROT_WRITE, Flags, -1, 0);
+}
+
 HANDLE WINAPI GetProcessHeap(VOID) {
   return &DefaultHeap;
 }
@@ -39,7 +54,7 @@ LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T Bytes) {
   // go, is cheaper than taking the faults one page at a time during the read.
   Flags |= MAP_POPULATE;
 #endif
-  char *Mapping = (char *)mmap(0, Length, PROT_READ | PROT_WRITE, Flags, -1, 0);
+  char *Mapping = (char *)MapZeroed(Length, Flags);
   if (Mapping == MAP_FAILED)
     return 0;
   *(SIZE_T *)Mapping = Length;

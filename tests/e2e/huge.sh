@@ -3,9 +3,10 @@
 # order: more than one read and one write call can move on Linux. The file is
 # made in the current directory (on disk, not in memory) and removed after.
 #
-#   huge.sh PROGRAM
+#   huge.sh PROGRAM [EMULATOR...]
 set -u
 program=$(realpath "$1")
+shift
 work=$(mktemp -d -p "$PWD" huge.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -14,7 +15,7 @@ size=$(((2 << 30) + (1 << 20) + 7))
 yes 'a line of the huge file, with no zero byte in it' | head -c $size >test.txt
 [ "$(stat -c %s test.txt)" = $size ] || { echo "could not make a $size-byte file"; exit 1; }
 
-"$program" | tee >(wc -c >count) | cksum >shown
+"$@" "$program" | tee >(wc -c >count) | cksum >shown
 status=${PIPESTATUS[0]}
 cksum <test.txt >expected
 wait
