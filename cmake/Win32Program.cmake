@@ -10,29 +10,39 @@ set(SHOWFILE_WIN32_CODE
 target_compile_options(showfile_scan PRIVATE ${SHOWFILE_WIN32_CODE})
 target_compile_options(showfile_core PRIVATE ${SHOWFILE_WIN32_CODE})
 
-# The import library, made from our own list of the ten operations by the
-# dlltool of the LLVM that the compiler comes from.
+# Import libraries are made from our own lists of what a program imports, by
+# the dlltool of the LLVM that the compiler comes from.
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-prog-name=llvm-dlltool
   OUTPUT_VARIABLE SHOWFILE_DLLTOOL_GUESS OUTPUT_STRIP_TRAILING_WHITESPACE)
 get_filename_component(SHOWFILE_DLLTOOL_DIR "${SHOWFILE_DLLTOOL_GUESS}" DIRECTORY)
 find_program(SHOWFILE_DLLTOOL NAMES llvm-dlltool HINTS ${SHOWFILE_DLLTOOL_DIR} REQUIRED)
-set(SHOWFILE_KERNEL32 ${CMAKE_CURRENT_BINARY_DIR}/libkernel32.a)
-set(SHOWFILE_KERNEL32_DEF ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/kernel32.def)
-add_custom_command(OUTPUT ${SHOWFILE_KERNEL32}
-  COMMAND ${SHOWFILE_DLLTOOL} -m i386 -k -d ${SHOWFILE_KERNEL32_DEF} -l ${SHOWFILE_KERNEL32}
-  DEPENDS ${SHOWFILE_KERNEL32_DEF}
-  COMMENT "Making the kernel32 import library")
-add_custom_target(kernel32_imports DEPENDS ${SHOWFILE_KERNEL32})
 
-# Links a kernel32-only console program with the given entry. ASLR and DEP
-# stay on; the symbol table goes.
-function(showfile_win32_program Name Entry)
+# showfile_imports(NAME DEF): the import library NAME made from DEF.
+function(showfile_imports Name Def)
+  set(Library ${CMAKE_CURRENT_BINARY_DIR}/lib${Name}.a)
+  add_custom_command(OUTPUT ${Library}
+    COMMAND ${SHOWFILE_DLLTOOL} -m i386 -k -d ${Def} -l ${Library}
+    DEPENDS ${Def}
+    COMMENT "Making the import library ${Name}")
+  add_custom_target(${Name} DEPENDS ${Library})
+  set_target_properties(${Name} PROPERTIES LIBRARY ${Library})
+endfunction()
+showfile_imports(kernel32_imports ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/kernel32.def)
+
+# showfile_win32_program(NAME ENTRY IMPORTS SOURCE...): a console program
+# with the given entry that links nothing but the import library IMPORTS.
+# ASLR and DEP stay on, the symbol table goes, no link time is written (two
+# builds of the same sources give the same bytes), and the program is large-
+# address-aware: under 64-bit Windows it has 4 GiB of address space, not 2.
+function(showfile_win32_program Name Entry Imports)
   add_executable(${Name} ${ARGN})
-  add_dependencies(${Name} kernel32_imports)
-  target_link_libraries(${Name} PRIVATE ${SHOWFILE_KERNEL32})
+  add_dependencies(${Name} ${Imports})
+  get_target_property(Library ${Imports} LIBRARY)
+  target_link_libraries(${Name} PRIVATE ${Library})
   target_link_options(${Name} PRIVATE
     -nostdlib -fuse-ld=lld -Wl,--entry,${Entry} -Wl,--subsystem,console
-    -Wl,--dynamicbase -Wl,--nxcompat -Wl,--gc-sections -Wl,-s)
+    -Wl,--dynamicbase -Wl,--nxcompat -Wl,--large-address-aware -Wl,--no-insert-timestamp
+    -Wl,--gc-sections -Wl,-s)
 endfunction()
 
 # The host tool that folds the relocations into .rdata (built with the host's
@@ -44,9 +54,11 @@ add_custom_command(OUTPUT ${SHOWFILE_FOLD}
           ${CMAKE_CURRENT_SOURCE_DIR}/tools/fold_relocs.cpp
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tools/fold_relocs.cpp
   COMMENT "Building fold_relocs for the host")
+add_custom_target(fold_relocs DEPENDS ${SHOWFILE_FOLD})
 
-# showfile.exe is the linked program with its relocations folded into .rdata,
-# which saves the whole file-alignment block that .reloc would take.
+# showfile_folded(NAME LINKED): NAME is the linked program with its
+# relocations folded into .rdata, which saves the whole file-alignment block
+# that .reloc would take.
 function(showfile_folded Name Linked)
   add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${Name}
     COMMAND ${SHOWFILE_FOLD} $<TARGET_FILE:${Linked}> ${CMAKE_CURRENT_BINARY_DIR}/${Name}
@@ -55,7 +67,7 @@ function(showfile_folded Name Linked)
   add_custom_target(${Name}_folded ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${Name})
 endfunction()
 
-showfile_win32_program(showfile_linked Start)
+showfile_win32_program(showfile_linked Start kernel32_imports)
 target_link_libraries(showfile_linked PRIVATE showfile_core)
 showfile_folded(showfile.exe showfile_linked)
 

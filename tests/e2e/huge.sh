@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
-# A real file of more than 2 GiB with no zero byte must come out whole and in
-# order: more than one read and one write call can move on Linux. The file is
-# made in the current directory (on disk, not in memory) and removed after.
+# A real file with no zero byte, of more than 2 GiB unless told otherwise,
+# must come out whole and in order: more than one read and one write call can
+# move on Linux, and more than a 32-bit program has room for unless it is
+# large-address-aware. The file is made in the current directory (on disk, not
+# in memory) and removed after.
 #
-#   huge.sh PROGRAM [EMULATOR...]
+#   huge.sh [--bytes N] PROGRAM [RUNNER...]   RUNNER: an emulator, or wine
 set -u
+size=$(((2 << 30) + (1 << 20) + 7))
+if [ "$1" = --bytes ]; then
+  size=$2
+  shift 2
+fi
 program=$(realpath "$1")
 shift
 work=$(mktemp -d -p "$PWD" huge.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 
-size=$(((2 << 30) + (1 << 20) + 7))
 yes 'a line of the huge file, with no zero byte in it' | head -c $size >test.txt
 [ "$(stat -c %s test.txt)" = $size ] || { echo "could not make a $size-byte file"; exit 1; }
 

@@ -1,0 +1,63 @@
+# Reading and patching a PE32 image's headers from the shell, for the checks
+# on showfile.exe. Sourced; offsets are in bytes from the file's start.
+
+u16() { od -An -tu2 -j"$2" -N2 "$1" | tr -d ' '; }
+u32() { od -An -tu4 -j"$2" -N4 "$1" | tr -d ' '; }
+
+# put16/put32 IMAGE OFFSET VALUE: overwrite a little-endian field in place.
+put_bytes() {
+  local image=$1 at=$2 value=$3 count=$4 bytes= i
+  for ((i = 0; i < count; i++)); do
+    bytes+=$(printf '\\x%02x' $(((value >> (8 * i)) & 0xFF)))
+  done
+  printf "$bytes" | dd of="$image" bs=1 seek="$at" conv=notrunc status=none
+}
+put16() { put_bytes "$1" "$2" "$3" 2; }
+put32() { put_bytes "$1" "$2" "$3" 4; }
+
+# Where the headers are: after `headers IMAGE`, $file is the file header,
+# $optional the optional header, $table the section table, $sections the
+# number of sections.
+headers() {
+  local pe
+  pe=$(u32 "$1" 60)
+  file=$((pe + 4)) optional=$((pe + 24))
+  table=$((optional + $(u16 "$1" $((file + 16)))))
+  sections=$(u16 "$1" $((file + 2)))
+}
+
+# offset IMAGE RVA: the file offset of an address, where a section has bytes.
+offset() {
+  local image=$1 rva=$2 i at va
+  headers "$image"
+  for ((i = 0; i < sections; i++)); do
+    at=$((table + i * 40)) va=$(u32 "$image" $((table + i * 40 + 12)))
+    if [ "$rva" -ge "$va" ] && [ "$rva" -lt $((va + $(u32 "$image" $((at + 16))))) ]; then
+      echo $(($(u32 "$image" $((at + 20))) + rva - va))
+      return
+    fi
+  done
+}
+
+# relocations IMAGE: the bytes its base relocation directory points at.
+relocations() {
+  headers "$1"
+  local size
+  size=$(u32 "$1" $((optional + 140)))
+  tail -c +$(($(offset "$1" "$(u32 "$1" $((optional + 136)))") + 1)) "$1" | head -c "$size"
+}
+
+# relocation_entries IMAGE: the file offset of every entry that moves a word.
+relocation_entries() {
+  headers "$1"
+  local at end block entry
+  at=$(offset "$1" "$(u32 "$1" $((optional + 136)))")
+  end=$((at + $(u32 "$1" $((optional + 140)))))
+  while [ "$at" -lt "$end" ]; do
+    block=$(u32 "$1" $((at + 4)))
+    for ((entry = at + 8; entry < at + block; entry += 2)); do
+      [ $(($(u16 "$1" $entry) >> 12)) = 0 ] || echo $entry
+    done
+    at=$((at + block))
+  done
+}
