@@ -1,9 +1,10 @@
 # The front door: `make run` shows the sample, `make test` builds and tests
 # everything, `make check` is the quick check for everyday work.
-.PHONY: run test check bench native asan win32 i686 s390x clean
+.PHONY: run test check bench package install native asan win32 i686 s390x clean
 MAKEFLAGS += --no-print-directory
 
-PREFIX = WINEPREFIX=$(CURDIR)/build/win32/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+WINE_ENV = WINEPREFIX=$(CURDIR)/build/win32/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+PREFIX = /usr/local
 
 run:
 	@scripts/install-deps.sh run
@@ -13,10 +14,10 @@ run:
 	@cmake --build --preset win32 --target showfile.exe_folded
 	@echo "--- sample/test.txt through build/native/showfile:"
 	@cd sample && ../build/native/showfile; code=$$?; echo; echo "--- exit code $$code"
-	@[ -d build/win32/wineprefix ] || $(PREFIX) wineboot --init >/dev/null 2>&1
+	@[ -d build/win32/wineprefix ] || $(WINE_ENV) wineboot --init >/dev/null 2>&1
 	@echo "--- sample/test.txt through build/win32/showfile.exe under Wine:"
-	@cd sample && $(PREFIX) wine ../build/win32/showfile.exe; code=$$?; echo; echo "--- exit code $$code"
-	@$(PREFIX) wineserver --kill 2>/dev/null || true
+	@cd sample && $(WINE_ENV) wine ../build/win32/showfile.exe; code=$$?; echo; echo "--- exit code $$code"
+	@$(WINE_ENV) wineserver --kill 2>/dev/null || true
 
 test:
 	@scripts/install-deps.sh test
@@ -28,6 +29,22 @@ check:
 	@cmake --preset native >/dev/null
 	@cmake --build --preset native
 	ctest --preset check
+
+# The Debian package and the Windows ZIP, into build/packages/.
+package:
+	@scripts/install-deps.sh run
+	@cmake --preset native >/dev/null
+	@cmake --build --preset native --target showfile package_files
+	@cmake --preset win32 >/dev/null
+	@cmake --build --preset win32 --target showfile.exe_folded
+	cd build/native && cpack
+	cd build/win32 && cpack
+
+# The native program and its documents under PREFIX (default /usr/local).
+install:
+	@cmake --preset native >/dev/null
+	@cmake --build --preset native --target showfile package_files
+	cmake --install build/native --prefix $(PREFIX)
 
 # Benchmarks: see BENCHMARKS.md.
 bench:

@@ -36,9 +36,12 @@ need=(
 if [ "$want" = test ] || [ "$want" = bench ]; then
   need+=("valgrind valgrind")
 fi
-# The cross presets: 32-bit x86 and big-endian s390x, with musl for each.
+# The cross presets: 32-bit x86 and big-endian s390x, with musl for each;
+# and what the package tests use.
 if [ "$want" = test ]; then
   need+=(
+    "lintian lintian"
+    "unzip unzip"
     "g++-i686-linux-gnu i686-linux-gnu-g++"
     "g++-s390x-linux-gnu s390x-linux-gnu-g++"
     "musl-dev:i386 /usr/lib/i386-linux-musl/musl-gcc.specs"

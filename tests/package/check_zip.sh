@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# The Windows ZIP, as CPack makes it from this build: what it holds, and the
+# showfile.exe in it run under Wine on the sample.
+#
+#   check_zip.sh BUILD-DIR VERSION SAMPLE-DIR
+set -u
+build=$1 version=$2 sample=$(realpath "$3")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cpack --config "$build/CPackConfig.cmake" -B "$work/packages" >/dev/null || exit 1
+zip=$work/packages/showfile-$version-win32.zip
+[ -f "$zip" ] || { echo "no $(basename "$zip") among: $(ls "$work/packages")"; exit 1; }
+unzip -q "$zip" -d "$work"
+top=$work/showfile-$version-win32
+listing=$(cd "$top" && ls | tr '\n' ' ')
+[ "$listing" = "LICENSE.txt README.txt showfile.exe " ] || { echo "the ZIP holds: $listing"; exit 1; }
+grep -q "showfile $version for Windows" "$top/README.txt" || { echo "README.txt names no version"; exit 1; }
+
+(cd "$sample" && wine "$top/showfile.exe") >"$work/shown"
+status=$?
+echo "$(basename "$zip"): showfile.exe exit code $status"
+[ "$status" = 0 ] && cmp "$work/shown" "$sample/test.txt"
