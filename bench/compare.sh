@@ -4,9 +4,9 @@
 # instructions executed (callgrind) and the system calls made (strace).
 # It builds nothing: point it at a built program.
 #
-#   bench/compare.sh [PROGRAM]     PROGRAM defaults to build/native/showfile
+#   bench/compare.sh [PROGRAM]     PROGRAM defaults to build/bench/showfile
 set -eu
-program=$(realpath "${1:-build/native/showfile}")
+program=$(realpath "${1:-build/bench/showfile}")
 for tool in hyperfine valgrind strace; do
   command -v $tool >/dev/null || { echo "compare.sh needs $tool (make bench installs it)" >&2; exit 1; }
 done

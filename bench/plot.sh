@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the TextLength benchmark and plots throughput against text size for
-# the three scanners into bench/text_length.png. Builds nothing.
+# the four scanners into bench/text_length.png. Builds nothing.
 #
 #   bench/plot.sh [BENCHMARK]   BENCHMARK defaults to build/bench/bench/text_length_bench
 set -eu
@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 
 "$bench" --benchmark_format=csv --benchmark_min_time=0.2 >"$work/all.csv" 2>/dev/null
 # name like "BM_TextLength/65536" -> one file per scanner: size, GB/s
-for scanner in TextLength ByteAtATime strlen; do
+for scanner in TextLength OneTestAPass ByteAtATime strlen; do
   awk -F, -v s="\"BM_$scanner/" 'index($1, s) == 1 {
     split($1, n, "/"); sub(/"/, "", n[2]); print n[2], $6 / 1e9 }' "$work/all.csv" >"$work/$scanner.dat"
   echo "$scanner (GB/s by size):" $(tr '\n' ' ' <"$work/$scanner.dat")
@@ -28,6 +28,7 @@ set format x "%.0b %BB"
 set key top left
 set grid
 plot "$work/TextLength.dat" with linespoints lw 2 title "TextLength (4-byte groups, 4 per pass)", \
+     "$work/OneTestAPass.dat" with linespoints lw 2 title "the same, 1 group per pass", \
      "$work/ByteAtATime.dat" with linespoints lw 2 title "byte at a time", \
      "$work/strlen.dat" with linespoints lw 2 title "C library strlen (vector)"
 PLOT
