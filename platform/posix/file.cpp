@@ -26,7 +26,9 @@ HANDLE WINAPI CreateFileA(LPCSTR FileName, DWORD DesiredAccess, DWORD ShareMode,
 
   // Should the name be swapped for a FIFO after that look, O_NONBLOCK keeps
   // the open from waiting for a writer, and the second look turns it away.
-  int Fd = open(FileName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  // No O_CLOEXEC: the program never starts another, and musl would spend a
+  // system call on it.
+  int Fd = open(FileName, O_RDONLY | O_NONBLOCK | O_NOCTTY);
   if (Fd < 0)
     return INVALID_HANDLE_VALUE;
   if (fstat(Fd, &Status) != 0 || !S_ISREG(Status.st_mode)) {
