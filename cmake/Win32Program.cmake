@@ -60,9 +60,11 @@ add_custom_target(fold_relocs DEPENDS ${SHOWFILE_FOLD})
 # relocations folded into .rdata, which saves the whole file-alignment block
 # that .reloc would take.
 function(showfile_folded Name Linked)
+  # The tool is named by its target, which any directory can wait on, and by
+  # its source, so that a change to it folds again.
   add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${Name}
     COMMAND ${SHOWFILE_FOLD} $<TARGET_FILE:${Linked}> ${CMAKE_CURRENT_BINARY_DIR}/${Name}
-    DEPENDS ${Linked} ${SHOWFILE_FOLD}
+    DEPENDS ${Linked} fold_relocs ${CMAKE_SOURCE_DIR}/tools/fold_relocs.cpp
     COMMENT "Folding the relocations of ${Name}")
   add_custom_target(${Name}_folded ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${Name})
 endfunction()
