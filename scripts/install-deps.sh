@@ -98,7 +98,9 @@ install() {
     fi
   done
   export DEBIAN_FRONTEND=noninteractive
-  [ -n "$updated" ] || $sudo apt-get update -q
+  # A source that can't be reached (only Debian's archive may be) leaves its
+  # lists out; what is needed comes from Debian's.
+  [ -n "$updated" ] || $sudo apt-get update -q || echo "apt-get update had trouble; going on"
   updated=yes
   $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }

@@ -82,10 +82,10 @@ LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T Bytes) {
   *(SIZE_T *)Mapping = Length;
   // Only the block itself is the caller's: not the header, nor the rest of
   // the mapping.
-  SIZE_T Used = HeaderBytes + Bytes;
   VALGRIND_MAKE_MEM_NOACCESS(Mapping, HeaderBytes);
-  VALGRIND_MAKE_MEM_NOACCESS(Mapping + Used,
-                             Length - Used + -Length % (SIZE_T)sysconf(_SC_PAGESIZE));
+  VALGRIND_MAKE_MEM_NOACCESS(Mapping + HeaderBytes + Bytes,
+                             Length - HeaderBytes - Bytes +
+                                 -Length % (SIZE_T)sysconf(_SC_PAGESIZE));
   VALGRIND_MALLOCLIKE_BLOCK(Mapping + HeaderBytes, Bytes, 0, 1);
   return Mapping + HeaderBytes;
 }
