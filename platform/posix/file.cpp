@@ -107,9 +107,9 @@ BOOL WINAPI ReadFile(HANDLE File, LPVOID Buffer, DWORD BytesToRead, LPDWORD Byte
 // A pipe holds 64 KiB unless asked for more, so a large write into one goes
 // in 64 KiB steps, each waiting for the reader to make room. Where the system
 // allows it (1 MiB is the usual limit for an ordinary user) the pipe is
-// widened first; that is less than half the time for a file of many
-// megabytes. The pipe keeps its new size; it is never made smaller, and when
-// the system says no the write simply goes ahead.
+// widened first, which BENCHMARKS.md measures. The pipe keeps its new size;
+// it is never made smaller, and when the system says no the write simply
+// goes ahead.
 static const int WidePipe = 1 << 20;
 
 static void WidenPipe(int Fd, DWORD Count) {
