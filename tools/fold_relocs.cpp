@@ -116,8 +116,21 @@ static Layout Locate(const Bytes &Image) {
     throw std::runtime_error("the file or section alignment is not one a loader takes");
   if (L.Sections == 0 || L.Optional + Directories + L.DirectoryCount * 8 > L.Table)
     throw std::runtime_error("the headers don't hold together");
-  Get(Image, L.Section(L.Sections) - 1, 1);
+  if (L.Section(L.Sections) > Image.size())
+    throw std::runtime_error("the image is cut short");
   return L;
+}
+
+// The section whose addresses hold Size bytes from Address, as far as the
+// section's size field (VirtualSize or RawSize) reaches; -1 when none does.
+static int SectionHolding(const Bytes &Image, const Layout &L, uint64_t Address, uint64_t Size,
+                          int SizeField) {
+  for (uint32_t I = 0; I < L.Sections; I++) {
+    uint64_t Start = Get(Image, L.Section(I) + VirtualAddress, 4);
+    if (Address >= Start && Address + Size <= Start + Get(Image, L.Section(I) + SizeField, 4))
+      return (int)I;
+  }
+  return -1;
 }
 
 // The rules a loader holds an image to, as far as folding can break them.
@@ -150,13 +163,7 @@ static std::string CheckLayout(const Bytes &Image) {
     // Every directory but the certificate table (a file offset) lies whole
     // inside one section, and the entry point inside one.
     auto Inside = [&](uint64_t Address, uint64_t Size) {
-      for (uint32_t I = 0; I < L.Sections; I++) {
-        uint64_t Start = Get(Image, L.Section(I) + VirtualAddress, 4);
-        uint64_t End = Start + Get(Image, L.Section(I) + VirtualSize, 4);
-        if (Address >= Start && Address + Size <= End)
-          return true;
-      }
-      return false;
+      return SectionHolding(Image, L, Address, Size, VirtualSize) >= 0;
     };
     for (uint32_t I = 0; I < L.DirectoryCount; I++) {
       uint64_t Address = Get(Image, L.Directory(I), 4), Size = Get(Image, L.Directory(I) + 4, 4);
@@ -281,13 +288,11 @@ static void Fold(Bytes &Image, const char *Into) {
 
 // The file offset of an address in the image, where a section has its bytes.
 static uint64_t OffsetOf(const Bytes &Image, const Layout &L, uint64_t Address, uint32_t Size) {
-  for (uint32_t I = 0; I < L.Sections; I++) {
-    uint64_t Start = Get(Image, L.Section(I) + VirtualAddress, 4);
-    uint64_t RawBytes = Get(Image, L.Section(I) + RawSize, 4);
-    if (Address >= Start && Address + Size <= Start + RawBytes)
-      return Get(Image, L.Section(I) + RawPointer, 4) + (Address - Start);
-  }
-  throw std::runtime_error("an address has no bytes in the file");
+  int I = SectionHolding(Image, L, Address, Size, RawSize);
+  if (I < 0)
+    throw std::runtime_error("an address has no bytes in the file");
+  return Get(Image, L.Section(I) + RawPointer, 4) + Address -
+         Get(Image, L.Section(I) + VirtualAddress, 4);
 }
 
 // Applies the base relocation table for a move to Base, as a loader does.
@@ -316,50 +321,44 @@ static void Rebase(Bytes &Image, uint32_t Base) {
 }
 
 int main(int Count, char **Arguments) {
-  if (Count == 5 && std::strcmp(Arguments[1], "--rebase") == 0) {
-    Bytes Image;
-    if (!ReadImage(Arguments[2], Image))
-      return Fail(std::string("can't read ") + Arguments[2]);
-    try {
-      Rebase(Image, Fit(std::stoull(Arguments[4], nullptr, 0)));
-    } catch (const std::exception &Error) {
-      return Fail(std::string(Arguments[2]) + ": " + Error.what());
-    }
-    return WriteImage(Arguments[3], Image) ? 0 : Fail(std::string("can't write ") + Arguments[3]);
-  }
-  if (Count == 3 && std::strcmp(Arguments[1], "--check") == 0) {
-    Bytes Image;
-    if (!ReadImage(Arguments[2], Image))
-      return Fail(std::string("can't read ") + Arguments[2]);
-    std::string Wrong = CheckLayout(Image);
-    return Wrong.empty() ? 0 : Fail(std::string(Arguments[2]) + ": " + Wrong);
-  }
-  if (Count < 3 || Count > 4)
+  bool Check = Count == 3 && std::strcmp(Arguments[1], "--check") == 0;
+  bool Move = Count == 5 && std::strcmp(Arguments[1], "--rebase") == 0;
+  if (!Check && !Move && (Count < 3 || Count > 4))
     return Fail("usage: fold_relocs IN.exe OUT.exe [SECTION] | --check IMAGE.exe | "
                 "--rebase IN.exe OUT.exe BASE");
+  std::string In = Arguments[Check || Move ? 2 : 1];
+  const char *Out = Arguments[Move ? 3 : 2];
 
   Bytes Image;
-  if (!ReadImage(Arguments[1], Image))
-    return Fail(std::string("can't read ") + Arguments[1]);
-  try {
-    Fold(Image, Count > 3 ? Arguments[3] : ".rdata");
-  } catch (const std::exception &Error) {
-    return Fail(std::string(Arguments[1]) + ": " + Error.what());
+  if (!ReadImage(In.c_str(), Image))
+    return Fail("can't read " + In);
+  if (Check) {
+    std::string Wrong = CheckLayout(Image);
+    return Wrong.empty() ? 0 : Fail(In + ": " + Wrong);
   }
+  try {
+    if (Move)
+      Rebase(Image, Fit(std::stoull(Arguments[4], nullptr, 0)));
+    else
+      Fold(Image, Count > 3 ? Arguments[3] : ".rdata");
+  } catch (const std::exception &Error) {
+    return Fail(In + ": " + Error.what());
+  }
+  if (!WriteImage(Out, Image))
+    return Fail(std::string("can't write ") + Out);
+  if (Move)
+    return 0;
 
-  if (!WriteImage(Arguments[2], Image))
-    return Fail(std::string("can't write ") + Arguments[2]);
-
-  // What was written must be read back whole and pass a loader's rules.
+  // What was folded must be read back whole and pass a loader's rules.
   Bytes Written;
-  std::string Wrong = !ReadImage(Arguments[2], Written) || Written != Image
+  std::string Wrong = !ReadImage(Out, Written) || Written != Image
                           ? "it doesn't read back as written"
                           : CheckLayout(Written);
   if (!Wrong.empty()) {
-    std::filesystem::remove(Arguments[2]);
-    return Fail(std::string(Arguments[2]) + ": " + Wrong);
+    std::filesystem::remove(Out);
+    return Fail(std::string(Out) + ": " + Wrong);
   }
-  std::filesystem::permissions(Arguments[2],
+  std::filesystem::permissions(Out,
                                std::filesystem::perms::owner_exec |
                                    std::filesystem::perms::group_exec |
                                    std::filesystem::perms::others_exec,

@@ -8,7 +8,7 @@ fold=$1 linked=$2
 . "$(dirname "$0")/pe.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
+checks=0 failures=0
 
 # Damages to the linker's image, each a field or two.
 renamed() { # the .reloc section no longer last: .rdata and .reloc swap names
@@ -30,6 +30,7 @@ stray_directory() { put32 "$1" $((optional + 96 + 1 * 8)) 65536; }
 # saying MESSAGE, and leave no output behind.
 expect() {
   local mode=$1 damage=$2 message=$3 image=$work/$2.exe out=$work/out.exe said
+  checks=$((checks + 1))
   if [ "$mode" = fold ]; then cp "$linked" "$image"; else "$fold" "$linked" "$image"; fi
   headers "$image"
   "$damage" "$image"
@@ -56,7 +57,8 @@ expect check  headers_size     'SizeOfHeaders'
 expect check  past_the_end     'runs past the file'
 expect check  gap              "doesn't follow"
 expect check  stray_directory  'not inside a section'
+checks=$((checks + 1))
 "$fold" "$work/missing.exe" "$work/out.exe" 2>/dev/null && failures=$((failures + 1))
 
-echo "$((11 - failures)) passed, $failures failed"
+echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" = 0 ]
