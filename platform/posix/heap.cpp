@@ -52,8 +52,14 @@ HANDLE WINAPI GetProcessHeap(VOID) {
 // pages, so that the kernel places it on a huge-page boundary.
 static const SIZE_T HugePage = 2 << 20;
 
-#if defined(__linux__) && !defined(MADV_POPULATE_WRITE)
+// Huge pages as Linux offers them: transparent, asked for with madvise.
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+#define HUGE_PAGES 1
+#ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23 // Linux 5.14; older kernels refuse it harmlessly
+#endif
+#else
+#define HUGE_PAGES 0
 #endif
 
 LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T Bytes) {
@@ -61,19 +67,17 @@ LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T Bytes) {
     return 0;
   SIZE_T Length = HeaderBytes + Bytes;
   int Flags = MAP_PRIVATE | MAP_ANONYMOUS;
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  bool Huge = Length >= HugePage;
+  bool Huge = HUGE_PAGES && Length >= HugePage;
   if (Huge)
     Length = (Length + HugePage - 1) & ~(HugePage - 1);
-  else
+#ifdef MAP_POPULATE
+  if (!Huge)
     Flags |= MAP_POPULATE;
-#elif defined(MAP_POPULATE)
-  Flags |= MAP_POPULATE;
 #endif
   char *Mapping = (char *)MapZeroed(Length, Flags);
   if (Mapping == MAP_FAILED)
     return 0;
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
+#if HUGE_PAGES
   if (Huge) {
     madvise(Mapping, Length, MADV_HUGEPAGE);
     madvise(Mapping, Length, MADV_POPULATE_WRITE);
