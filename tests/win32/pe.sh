@@ -39,20 +39,24 @@ offset() {
   done
 }
 
+# relocation_table IMAGE: where its base relocation directory points, as
+# $reloc_at (a file offset) and $reloc_size.
+relocation_table() {
+  headers "$1"
+  reloc_size=$(u32 "$1" $((optional + 140)))
+  reloc_at=$(offset "$1" "$(u32 "$1" $((optional + 136)))")
+}
+
 # relocations IMAGE: the bytes its base relocation directory points at.
 relocations() {
-  headers "$1"
-  local size
-  size=$(u32 "$1" $((optional + 140)))
-  tail -c +$(($(offset "$1" "$(u32 "$1" $((optional + 136)))") + 1)) "$1" | head -c "$size"
+  relocation_table "$1"
+  tail -c +$((reloc_at + 1)) "$1" | head -c "$reloc_size"
 }
 
 # relocation_entries IMAGE: the file offset of every entry that moves a word.
 relocation_entries() {
-  headers "$1"
-  local at end block entry
-  at=$(offset "$1" "$(u32 "$1" $((optional + 136)))")
-  end=$((at + $(u32 "$1" $((optional + 140)))))
+  relocation_table "$1"
+  local at=$reloc_at end=$((reloc_at + reloc_size)) block entry
   while [ "$at" -lt "$end" ]; do
     block=$(u32 "$1" $((at + 4)))
     for ((entry = at + 8; entry < at + block; entry += 2)); do
