@@ -9,20 +9,15 @@
 using Calls = std::vector<std::string>;
 
 // Each run starts as a new process does, with the program's state all zero.
-static Outcome RunStart(const Script &Setup) {
+static Outcome RunFresh(const Script &Setup, void (*Routine)()) {
   ProgramState = PROGRAM_STATE();
-  return Run(Setup, Start);
-}
-
-static Outcome RunShowFile(const Script &Setup) {
-  ProgramState = PROGRAM_STATE();
-  return Run(Setup, ShowFile);
+  return Run(Setup, Routine);
 }
 
 TEST(Start, TypicalRunTakesEachStepInOrder) {
   Script File;
   File.File = "abc";
-  Outcome Run = RunStart(File);
+  Outcome Run = RunFresh(File, Start);
   EXPECT_EQ(Run.Calls, (Calls{
                            "GetProcessHeap()",
                            "CreateFileA(\"test.txt\", 0x80000000, 0, 0, 3, 0x80, 0)",
@@ -42,7 +37,7 @@ TEST(Start, TypicalRunTakesEachStepInOrder) {
 TEST(ShowFile, OpenFailurePrintsMessageAndEndsTheProcess) {
   Script Missing;
   Missing.OpenFails = true;
-  Outcome Run = RunShowFile(Missing);
+  Outcome Run = RunFresh(Missing, ShowFile);
   EXPECT_EQ(Run.Calls, (Calls{
                            "CreateFileA(\"test.txt\", 0x80000000, 0, 0, 3, 0x80, 0)",
                            "GetStdHandle(-11)",
@@ -55,7 +50,7 @@ TEST(ShowFile, OpenFailurePrintsMessageAndEndsTheProcess) {
   // The message is not the file's text: its write isn't judged.
   Missing.WriteFails = true;
   Missing.WriteLimit = 0;
-  EXPECT_EQ(RunShowFile(Missing).ExitCode, 0);
+  EXPECT_EQ(RunFresh(Missing, ShowFile).ExitCode, 0);
 }
 
 // What the file holds, what the platform says and does, and what comes out.
@@ -83,7 +78,7 @@ TEST(ShowFile, PrintsWhatTheReadDelivered) {
     File.File = Case.File;
     File.Length = Case.Length;
     File.ReadLimit = Case.ReadLimit;
-    Outcome Run = RunShowFile(File);
+    Outcome Run = RunFresh(File, ShowFile);
     EXPECT_EQ(Run.Output, Case.Output) << Case.Name;
     EXPECT_EQ(Run.ExitCode, -1) << Case.Name;
     EXPECT_EQ(Run.BlocksHeld, 0u) << Case.Name;
@@ -122,7 +117,7 @@ TEST(ShowFile, EndsWithCode1WhenTheTextCannotGetOutWhole) {
       {"short write", ShortWrite, {}, "abcd"},
   };
   for (const auto &Case : Cases) {
-    Outcome Run = RunShowFile(Case.Setup);
+    Outcome Run = RunFresh(Case.Setup, ShowFile);
     EXPECT_EQ(Run.ExitCode, 1) << Case.Name;
     EXPECT_EQ(Run.Output, Case.Output) << Case.Name;
     EXPECT_EQ(Run.BlocksHeld, 0u) << Case.Name;
