@@ -46,9 +46,12 @@ function(showfile_win32_program Name Entry Imports)
 endfunction()
 
 # The host tool that folds the relocations into .rdata (built with the host's
-# own compiler: everything else here is cross-compiled).
+# own compiler: everything else here is cross-compiled). It is made in tools/,
+# as in the sources: a file named like its target, beside the build's
+# Makefile, would make the target depend on itself.
 find_program(SHOWFILE_HOST_CXX NAMES c++ g++ clang++ REQUIRED)
-set(SHOWFILE_FOLD ${CMAKE_CURRENT_BINARY_DIR}/fold_relocs)
+set(SHOWFILE_FOLD ${CMAKE_CURRENT_BINARY_DIR}/tools/fold_relocs)
+file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/tools)
 add_custom_command(OUTPUT ${SHOWFILE_FOLD}
   COMMAND ${SHOWFILE_HOST_CXX} -std=c++17 -O2 -Wall -Wextra -Werror -o ${SHOWFILE_FOLD}
           ${CMAKE_CURRENT_SOURCE_DIR}/tools/fold_relocs.cpp
