@@ -112,7 +112,7 @@ BOOL WINAPI WriteFile(HANDLE File, LPCVOID Buffer, DWORD Count, LPDWORD Written,
       Written ? "&count" : "0", Name(Over).c_str());
   DWORD Taken = std::min(Count, Setup.WriteLimit);
   Result.Output.append((const char *)Buffer, Taken);
-  *Written = Taken;
+  *Written = Setup.Reports ? Setup.Reports(Taken) : Taken;
   return !Setup.WriteFails;
 }
 

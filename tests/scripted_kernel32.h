@@ -17,6 +17,7 @@ struct Script {
   bool ReadFails = false;                   // the read delivers, then fails
   DWORD WriteLimit = ~0u;                   // most bytes one write takes
   bool WriteFails = false;                  // the write takes, then fails
+  DWORD (*Reports)(DWORD Taken) = nullptr;  // the count a write reports, if not Taken
   bool HeapRefuses = false;
 };
 

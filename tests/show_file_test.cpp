@@ -104,6 +104,12 @@ TEST(ShowFile, EndsWithCode1WhenTheTextCannotGetOutWhole) {
   Script ShortWrite;
   ShortWrite.File = "abcdef";
   ShortWrite.WriteLimit = 4;
+  // Counts past the text must not be looked up in the buffer.
+  Script ReportsMore;
+  ReportsMore.File = "abc";
+  ReportsMore.Reports = [](DWORD Taken) { return Taken + 1; };
+  Script ReportsFarMore = ReportsMore;
+  ReportsFarMore.Reports = [](DWORD Taken) { return Taken + 0x80000000u; };
   struct {
     const char *Name;
     Script Setup;
@@ -115,6 +121,8 @@ TEST(ShowFile, EndsWithCode1WhenTheTextCannotGetOutWhole) {
       {"read fails", ReadFails, {"WriteFile"}, ""},
       {"write fails", WriteFails, {}, ""},
       {"short write", ShortWrite, {}, "abcd"},
+      {"more reported than asked", ReportsMore, {}, "abc"},
+      {"far more reported than asked", ReportsFarMore, {}, "abc"},
   };
   for (const auto &Case : Cases) {
     Outcome Run = RunFresh(Case.Setup, ShowFile);
