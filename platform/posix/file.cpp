@@ -10,31 +10,77 @@
 
 #include "platform/posix/handle.h"
 
+// The name of descriptor Fd under /proc/self/fd/, in Name.
+static void ProcFdName(int Fd, char (&Name)[32]) {
+  static const char Prefix[] = "/proc/self/fd/";
+  char Digits[12];
+  int Count = 0;
+  do
+    Digits[Count++] = (char)('0' + Fd % 10);
+  while ((Fd /= 10) != 0);
+  char *At = Name;
+  for (const char *From = Prefix; *From; From++)
+    *At++ = *From;
+  while (Count > 0)
+    *At++ = Digits[--Count];
+  *At = 0;
+}
+
+// Opens FileName for reading when it names a regular file; -1 otherwise.
+//
+// Windows opens only files as files. Anything else (a directory, a FIFO, a
+// socket, a device) is turned away without being opened, since opening a
+// FIFO or a device already acts on it: a writer waiting at a FIFO would be
+// let through to nobody. What is looked at must be what is opened, or a name
+// swapped in between lets one through after all. So on Linux the name is
+// resolved once, by an O_PATH open that acts on nothing it finds; that is
+// looked at, and opened for reading through /proc/self/fd, which reaches the
+// very same file whatever the name now holds. Where O_PATH or /proc is
+// missing, the name is looked at, opened (O_NONBLOCK: a FIFO swapped in
+// can't make it wait for a writer) and looked at once more.
+//
+// No O_CLOEXEC: the program never starts another, and musl would spend a
+// system call on it.
+static int OpenRegularFile(LPCSTR FileName) {
+  struct stat Status;
+  int Fd;
+#ifdef O_PATH
+  int Path = open(FileName, O_PATH);
+  if (Path < 0)
+    return -1;
+  if (fstat(Path, &Status) != 0 || !S_ISREG(Status.st_mode)) {
+    close(Path);
+    return -1;
+  }
+  char Name[32];
+  ProcFdName(Path, Name);
+  Fd = open(Name, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  int Error = errno;
+  close(Path);
+  if (Fd >= 0 || Error != ENOENT)
+    return Fd;
+    // No /proc here: the name alone, as below.
+#endif
+  if (stat(FileName, &Status) != 0 || !S_ISREG(Status.st_mode))
+    return -1;
+  Fd = open(FileName, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (Fd < 0)
+    return -1;
+  if (fstat(Fd, &Status) != 0 || !S_ISREG(Status.st_mode)) {
+    close(Fd);
+    return -1;
+  }
+  return Fd;
+}
+
 HANDLE WINAPI CreateFileA(LPCSTR FileName, DWORD DesiredAccess, DWORD ShareMode,
                           LPSECURITY_ATTRIBUTES, DWORD CreationDisposition, DWORD, HANDLE) {
   // Only what the program asks for is offered: open an existing file to read.
   if (DesiredAccess != GENERIC_READ || CreationDisposition != OPEN_EXISTING)
     return INVALID_HANDLE_VALUE;
-
-  // Windows opens only files as files. Anything else (a directory, a FIFO, a
-  // socket, a device) is turned away before it is opened, since opening a
-  // FIFO or a device already acts on it: a writer waiting at a FIFO would be
-  // let through to nobody.
-  struct stat Status;
-  if (stat(FileName, &Status) != 0 || !S_ISREG(Status.st_mode))
-    return INVALID_HANDLE_VALUE;
-
-  // Should the name be swapped for a FIFO after that look, O_NONBLOCK keeps
-  // the open from waiting for a writer, and the second look turns it away.
-  // No O_CLOEXEC: the program never starts another, and musl would spend a
-  // system call on it.
-  int Fd = open(FileName, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  int Fd = OpenRegularFile(FileName);
   if (Fd < 0)
     return INVALID_HANDLE_VALUE;
-  if (fstat(Fd, &Status) != 0 || !S_ISREG(Status.st_mode)) {
-    close(Fd);
-    return INVALID_HANDLE_VALUE;
-  }
 
   // Share mode 0: nobody else may hold the file while we do. POSIX has no
   // mandatory equivalent; an exclusive flock keeps out everyone who asks for

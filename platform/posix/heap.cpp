@@ -1,12 +1,14 @@
 // The process heap over anonymous mappings: pages come zero-filled from the
 // kernel, so HEAP_ZERO_MEMORY costs nothing extra, and a large block is given
 // back to the system whole when it is freed.
+#include <errno.h>
 #include <stdint.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include "platform/kernel32.h"
+#include "platform/posix/memory_limit.h"
 
 #ifdef SHOWFILE_VALGRIND
 // Blocks are described to valgrind as heap blocks of exactly the size asked
@@ -66,8 +68,13 @@ LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T Bytes) {
   if (Bytes > SIZE_MAX - HeaderBytes - HugePage)
     return 0;
   SIZE_T Length = HeaderBytes + Bytes;
+  bool Large = Length >= HugePage;
+#ifdef __linux__
+  if (Large && !FitsUnderMemoryLimits(Length))
+    return 0;
+#endif
   int Flags = MAP_PRIVATE | MAP_ANONYMOUS;
-  bool Huge = HUGE_PAGES && Length >= HugePage;
+  bool Huge = HUGE_PAGES && Large;
   if (Huge)
     Length = (Length + HugePage - 1) & ~(HugePage - 1);
 #ifdef MAP_POPULATE
@@ -78,9 +85,14 @@ LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T Bytes) {
   if (Mapping == MAP_FAILED)
     return 0;
 #if HUGE_PAGES
+  // Where the pages can't be had now, they couldn't be had during the read
+  // either: no block, rather than a process killed half-way.
   if (Huge) {
     madvise(Mapping, Length, MADV_HUGEPAGE);
-    madvise(Mapping, Length, MADV_POPULATE_WRITE);
+    if (madvise(Mapping, Length, MADV_POPULATE_WRITE) != 0 && errno == ENOMEM) {
+      munmap(Mapping, Length);
+      return 0;
+    }
   }
 #endif
   *(SIZE_T *)Mapping = Length;

@@ -149,6 +149,31 @@ run_as_user() {
   done
   setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups -- "${command[@]}"
 }
+# memory_cgroup LIMIT SETUP...: makes a memory cgroup of LIMIT bytes under
+# this process's own, for "in_cgroup" to run the program in, and leaves its
+# removal in "after".
+memory_cgroup() {
+  not_under wine "Wine's heap is its own, not the one that knows cgroups"
+  not_under memcheck "valgrind's own memory would count against the limit"
+  [ "$(id -u)" = 0 ] || skip "only root can make a memory cgroup here"
+  local limit=$1 own group=
+  shift
+  own=$(awk -F: '$2 ~ /(^|,)memory(,|$)/ { print $3 }' /proc/self/cgroup)
+  if [ -n "$own" ] && [ -w "/sys/fs/cgroup/memory$own" ]; then
+    group=/sys/fs/cgroup/memory$own/showfile-test.$$
+    mkdir "$group" && echo "$limit" >"$group/memory.limit_in_bytes" || group=
+  else
+    own=$(awk -F: '$1 == 0 { print $3 }' /proc/self/cgroup)
+    if grep -qw memory "/sys/fs/cgroup$own/cgroup.subtree_control" 2>/dev/null; then
+      group=/sys/fs/cgroup$own/showfile-test.$$
+      mkdir "$group" && echo "$limit" >"$group/memory.max" || group=
+    fi
+  fi
+  [ -n "$group" ] || skip "no memory cgroup with a limit can be made under this process's"
+  echo "$group" >cgroup
+  echo 'rmdir "$(cat cgroup)"' >after
+  "$@"
+}
 
 # Ways to run: where standard output goes. Each leaves stdout in "out".
 to_file() { run >out; }
@@ -165,6 +190,35 @@ to_full() {
   run >/dev/full
 }
 as_user_to_file() { run_as_user >out; }
+in_cgroup() {
+  sh -c 'echo $$ >"$0/cgroup.procs" && exec "$@"' "$(cat cgroup)" "${runner[@]}" >out
+}
+in_cgroup_whole() {
+  in_cgroup
+  local status=$?
+  cp test.txt expected.prefix
+  return $status
+}
+# A system without /proc (a bare chroot): test.txt is then looked at by name
+# and opened by name.
+without_proc() {
+  not_under wine "Wine can't start without /proc"
+  not_under memcheck "valgrind can't start without /proc"
+  [ "$(id -u)" = 0 ] && command -v unshare >/dev/null || skip "only root can hide /proc"
+  unshare --mount sh -c 'mount -t tmpfs none /proc && exec "$@"' sh "${runner[@]}" >out
+}
+# Address space for the program, its stack and its libraries, but not for
+# test.txt's buffer.
+address_space_limit() {
+  [ -z "$emulated" ] || skip "qemu reserves its guest's address space up front"
+  [ -z "$sanitized" ] || skip "AddressSanitizer reserves terabytes of address space up front"
+  not_under memcheck "valgrind needs more address space than the limit"
+  not_under wine "Wine needs more address space than the limit"
+  (
+    ulimit -v $((32 << 10))
+    run >out
+  )
+}
 # While another process appends to test.txt, the output must be a prefix of
 # the file as it ends up, and no shorter than the file was before.
 while_appending() {
@@ -294,6 +348,38 @@ widened_pipe() {
   cp test.txt expected.prefix
   return "$status"
 }
+# The name swapped for a FIFO with a writer waiting at it, while the program
+# looks at what the name held, ten times: the writer never gets through.
+# strace holds the look back; the swap is made while it waits.
+swapped_name() {
+  not_under wine "Wine opens a FIFO as a file; Windows has no FIFOs"
+  local try status
+  printf 'the regular file' >regular.txt
+  mkfifo fifo
+  for try in $(seq 10); do
+    ln -sfn regular.txt test.txt
+    rm -f trace
+    (printf 'from the writer' >fifo) &
+    echo $! >writer
+    (
+      for _ in $(seq 1000); do
+        grep -q DELAYED trace 2>/dev/null && ln -sfn fifo test.txt && exit
+        sleep 0.01
+      done
+    ) &
+    traced -o trace -P test.txt -P regular.txt \
+      -e inject=%stat,%lstat,%fstat:delay_exit=300000 >out
+    status=$?
+    wait $! || problem "try $try: the look was never held back"
+    timeout 5 cat fifo >from.fifo
+    wait "$(cat writer)" && [ "$(cat from.fifo)" = 'from the writer' ] ||
+      problem "try $try: the writer got through"
+    grep -qx 'the regular file\|file not found' out || problem "try $try: $(od -c out | head -2)"
+    [ "$status" = 0 ] || return "$status"
+  done
+  cp out expected.prefix
+}
+
 # check NAME EXPECTED-STDOUT(printf) EXIT-CODE HOW SETUP [ARG...]
 check() {
   local name=$1 expected=$2 code=$3 how=$4
@@ -334,7 +420,7 @@ check() {
   [ $mode != one ] || exit $result
 }
 
-declare -A timeout=([4g-minus-2-shown]=120)
+declare -A timeout=([4g-minus-2-shown]=120 [memory-cgroup-under]=90 [swapped-name]=120)
 passed=0 failed=0 skipped=0
 #     name               stdout                   exit  how               setup
 check no-file            'file not found'         0     to_file           true
@@ -343,6 +429,8 @@ check no-file-stdout-full ''                      0     to_full           true
 check directory          'file not found'         0     to_file           mkdir test.txt
 check link-to-dir        'file not found'         0     to_file           link_to_dir
 check fifo-with-writer   'file not found'         0     to_file           fifo_with_writer
+check swapped-name       ''                       0     swapped_name      true
+check without-proc       'abc'                    0     without_proc      put 'abc'
 check locked             'file not found'         0     to_file           locked x
 check locked-shared      'file not found'         0     to_file           locked s
 check read-only          'abc'                    0     as_user_to_file   as_user 444 test.txt
@@ -362,6 +450,9 @@ check 4g-minus-2-wraps   ''                       1     to_file           only 3
 check 4g-minus-3-wraps   ''                       1     to_file           only 32 sparse 4294967293 'xyz'
 check 4g-minus-4-wraps   ''                       1     to_file           only 32 sparse 4294967292 'xyz'
 check 4g-minus-2-shown   'xyz'                    0     to_file           only 64 sparse 4294967294 'xyz'
+check address-space-limit ''                      1     address_space_limit sparse 67108864 'xyz'
+check memory-cgroup-over ''                       1     in_cgroup         memory_cgroup 314572800 sparse 419430400 'xyz'
+check memory-cgroup-under ''                      0     in_cgroup_whole   memory_cgroup 314572800 put_megabytes 100
 check to-pipe            'abc\n'                  0     to_pipe           put 'abc\n'
 check growing            ''                       0     while_appending   put_megabytes 1
 check shrunk             ''                       0     shrunk            put_megabytes 1
