@@ -204,6 +204,7 @@ in_cgroup_whole() {
 without_proc() {
   not_under wine "Wine can't start without /proc"
   not_under memcheck "valgrind can't start without /proc"
+  [ -z "$sanitized" ] || skip "AddressSanitizer reads /proc as it starts"
   [ "$(id -u)" = 0 ] && command -v unshare >/dev/null || skip "only root can hide /proc"
   unshare --mount sh -c 'mount -t tmpfs none /proc && exec "$@"' sh "${runner[@]}" >out
 }
