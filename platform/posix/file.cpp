@@ -12,18 +12,16 @@
 
 // The name of descriptor Fd under /proc/self/fd/, in Name.
 static void ProcFdName(int Fd, char (&Name)[32]) {
-  static const char Prefix[] = "/proc/self/fd/";
-  char Digits[12];
-  int Count = 0;
-  do
-    Digits[Count++] = (char)('0' + Fd % 10);
-  while ((Fd /= 10) != 0);
-  char *At = Name;
-  for (const char *From = Prefix; *From; From++)
-    *At++ = *From;
-  while (Count > 0)
-    *At++ = Digits[--Count];
+  static const char Directory[] = "/proc/self/fd/";
+  __builtin_memcpy(Name, Directory, sizeof Directory - 1);
+  int Digits = 1;
+  for (int Rest = Fd / 10; Rest != 0; Rest /= 10)
+    Digits++;
+  char *At = Name + sizeof Directory - 1 + Digits;
   *At = 0;
+  do
+    *--At = (char)('0' + Fd % 10);
+  while ((Fd /= 10) != 0);
 }
 
 // Opens FileName for reading when it names a regular file; -1 otherwise.
