@@ -6,6 +6,10 @@ set(CMAKE_SYSTEM_PROCESSOR x86)
 
 set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_CXX_COMPILER_TARGET i686-w64-mingw32)
+
+# Every 32-bit Windows from 95 and NT 4.0 on, on any x86 from the 80386 on.
+set(SHOWFILE_WINDOWS_CPU i386)
+set(SHOWFILE_WINDOWS_VERSION 4.0)
 set(CMAKE_RC_COMPILER "")
 
 # Probing the compiler must not need a runtime to link against.

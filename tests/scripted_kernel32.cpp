@@ -18,6 +18,7 @@ static Script Setup;
 static Outcome Result;
 static std::map<char *, size_t> Blocks; // each block handed out, and its size
 static size_t ReadOffset;
+static int Writes; // WriteFile calls so far
 static std::jmp_buf Exited;
 
 static std::string Name(const void *Value) {
@@ -110,10 +111,11 @@ BOOL WINAPI WriteFile(HANDLE File, LPCVOID Buffer, DWORD Count, LPDWORD Written,
                       LPOVERLAPPED Over) {
   Log("WriteFile(%s, %s, %u, %s, %s)", Name(File).c_str(), Name(Buffer).c_str(), Count,
       Written ? "&count" : "0", Name(Over).c_str());
-  DWORD Taken = std::min(Count, Setup.WriteLimit);
+  bool Refused = ++Writes == Setup.FailingWrite || Count > Setup.RefusesOver;
+  DWORD Taken = Refused ? 0 : std::min(Count, Setup.WriteLimit);
   Result.Output.append((const char *)Buffer, Taken);
   *Written = Setup.Reports ? Setup.Reports(Taken) : Taken;
-  return !Setup.WriteFails;
+  return !Setup.WriteFails && !Refused;
 }
 
 VOID WINAPI ExitProcess(UINT Code) {
@@ -128,6 +130,7 @@ VOID WINAPI ExitProcess(UINT Code) {
 Outcome Run(const Script &With, void (*Routine)()) {
   Setup = With;
   Result = Outcome();
+  Writes = 0;
   if (setjmp(Exited) == 0)
     Routine();
   for (const auto &Held : Blocks)

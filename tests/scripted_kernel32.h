@@ -18,6 +18,8 @@ struct Script {
   DWORD WriteLimit = ~0u;                   // most bytes one write takes
   bool WriteFails = false;                  // the write takes, then fails
   DWORD (*Reports)(DWORD Taken) = nullptr;  // the count a write reports, if not Taken
+  DWORD RefusesOver = ~0u;                  // a longer write fails, taking nothing
+  int FailingWrite = 0;                     // this write (1: the first) fails, taking nothing
   bool HeapRefuses = false;
 };
 

@@ -153,3 +153,51 @@ TEST(PrintText, ReturnsTheCountWrittenAndTakesStandardOutputAfresh) {
                        }));
   EXPECT_EQ(Run.Output, "onethr");
 }
+
+// An old console refuses a single large write, taking nothing. Only then does
+// the text go out again, in pieces of at most 32 KiB and in order, up to the
+// first piece that isn't taken whole: a console that counts characters, not
+// bytes, reports less than it took, and nothing may be written twice.
+TEST(PrintText, GoesOutInPiecesOnlyAfterALargeWriteTookNothing) {
+  std::string Large;
+  for (int Line = 0; Large.size() < 100000; Line++)
+    Large += "line " + std::to_string(Line) + "\r\n";
+  Large.resize(100000);
+  const DWORD OldConsole = 64 << 10, Any = ~0u;
+  auto TenthShort = [](DWORD Taken) { return Taken - Taken / 10; };
+  struct {
+    const char *Name;
+    std::string File;
+    DWORD RefusesOver;
+    int FailingWrite;
+    DWORD (*Reports)(DWORD);
+    int ExitCode;
+    size_t Shown; // bytes of the file that come out
+    size_t Writes;
+  } Cases[] = {
+      {"old console", Large, OldConsole, 0, nullptr, 0, 100000, 5},
+      {"old console, counting short", Large, OldConsole, 0, TenthShort, 1, 32768, 2},
+      {"old console, second piece fails", Large, OldConsole, 3, nullptr, 1, 32768, 3},
+      {"counting short", Large, Any, 0, TenthShort, 1, 100000, 1},
+      {"small text", "abc", OldConsole, 0, nullptr, 0, 3, 1},
+      {"small text refused", "abc", 0, 0, nullptr, 1, 0, 1},
+  };
+  for (const auto &Case : Cases) {
+    Script Console;
+    Console.File = Case.File;
+    Console.RefusesOver = Case.RefusesOver;
+    Console.FailingWrite = Case.FailingWrite;
+    Console.Reports = Case.Reports;
+    Outcome Run = RunFresh(Console, Start);
+    EXPECT_EQ(Run.ExitCode, Case.ExitCode) << Case.Name;
+    EXPECT_EQ(Run.Output.size(), Case.Shown) << Case.Name;
+    EXPECT_TRUE(Case.File.compare(0, Run.Output.size(), Run.Output) == 0) << Case.Name;
+    std::vector<unsigned long> Asked;
+    for (const std::string &Call : Run.Calls)
+      if (Call.rfind("WriteFile(", 0) == 0)
+        Asked.push_back(std::stoul(Call.substr(Call.find(", ", Call.find(", ") + 2) + 2)));
+    EXPECT_EQ(Asked.size(), Case.Writes) << Case.Name;
+    for (size_t Write = 1; Write < Asked.size(); Write++)
+      EXPECT_LE(Asked[Write], 32768u) << Case.Name << ", write " << Write + 1;
+  }
+}

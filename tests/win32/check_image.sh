@@ -5,12 +5,15 @@
 # time in it, no section both writable and executable, and a layout a loader
 # takes.
 #
-#   check_image.sh showfile.exe MAX-BYTES LINKED.exe FOLD_RELOCS
+#   check_image.sh showfile.exe MAX-BYTES LINKED.exe FOLD_RELOCS VERSION
 #
+# VERSION (such as 4.0) is the least Windows the image must declare as both
+# its OS and its subsystem version: a loader older than either refuses it,
+# which no run under Wine shows.
 # LINKED.exe is the image as the linker wrote it, whose .reloc section must
 # reappear byte for byte where showfile.exe's relocation directory points.
 set -u
-exe=$1 limit=$2 linked=$3 fold=$4
+exe=$1 limit=$2 linked=$3 fold=$4 version=$5
 . "$(dirname "$0")/pe.sh"
 failures=0
 fail() {
@@ -30,6 +33,10 @@ characteristics=$(u16 "$exe" $((file + 18)))
 [ $((characteristics & 0x0020)) != 0 ] || fail "not large-address-aware"
 [ "$(u32 "$exe" $((file + 4)))" = 0 ] || fail "a link time is written into the image"
 [ "$(u16 "$exe" $((optional + 68)))" = 3 ] || fail "subsystem is not the console"
+os=$(u16 "$exe" $((optional + 40))).$(u16 "$exe" $((optional + 42)))
+subsystem=$(u16 "$exe" $((optional + 48))).$(u16 "$exe" $((optional + 50)))
+[ "$os" = "$version" ] || fail "OS version $os, not $version"
+[ "$subsystem" = "$version" ] || fail "subsystem version $subsystem, not $version"
 flags=$(u16 "$exe" $((optional + 70)))
 [ $((flags & 0x0040)) != 0 ] || fail "DYNAMIC_BASE is off"
 [ $((flags & 0x0100)) != 0 ] || fail "NX_COMPAT is off"

@@ -65,3 +65,16 @@ relocation_entries() {
     at=$((at + block))
   done
 }
+
+# rename_import IMAGE NAME: makes IMAGE import from NAME.dll what it imports
+# from KERNEL32.dll; NAME is eight characters, as KERNEL32 is, and the name
+# must stand in the image once.
+rename_import() {
+  local at
+  at=$(grep -obUaP 'KERNEL32\.dll\x00' "$1" | cut -d: -f1)
+  [ -n "$at" ] && [ "$(wc -w <<<"$at")" = 1 ] && [ ${#2} = 8 ] || {
+    echo "$1 doesn't name KERNEL32.dll once, or $2 isn't eight characters"
+    return 1
+  }
+  printf '%s.dll' "$2" | dd of="$1" bs=1 seek="$at" conv=notrunc status=none
+}

@@ -3,17 +3,21 @@
 # with its relocations applied. load_relocated.exe, whose own image takes
 # showfile's base, loads a copy of showfile.exe marked as a DLL. This puts
 # the two side by side in DIR and checks one run that the loader moved
-# showfile; the end-to-end table then runs DIR/load_relocated.exe.
+# showfile; the end-to-end table then runs DIR/load_relocated.exe. The copy
+# imports from strict_kernel32.dll, so that a relocation missed where only a
+# handle to close or a block to free moves still shows.
 #
-#   relocated.sh load_relocated.exe showfile.exe DIR
+#   relocated.sh load_relocated.exe showfile.exe STRICT32.dll DIR
 set -u
-host=$1 exe=$2 dir=$3
+host=$1 exe=$2 strict=$3 dir=$4
 here=$(dirname "$0")
 . "$here/pe.sh"
 
 rm -rf "$dir" && mkdir -p "$dir/run" || exit 1
 cp "$host" "$dir/load_relocated.exe"
 cp "$exe" "$dir/showfile.dll"
+cp "$strict" "$dir/STRICT32.dll"
+rename_import "$dir/showfile.dll" STRICT32 || exit 1
 headers "$exe"
 put16 "$dir/showfile.dll" $((file + 18)) $(($(u16 "$exe" $((file + 18))) | 0x2000)) # IMAGE_FILE_DLL
 base=$(u32 "$exe" $((optional + 28)))

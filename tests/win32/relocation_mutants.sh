@@ -15,12 +15,13 @@ export WINEPREFIX=$(realpath -m "${WINEPREFIX:-$HOME/.wine}")
 exe=$build/showfile.exe
 host=$build/tests/win32/load_relocated.exe
 holder=$build/tests/win32/hold_file.exe
+strict=$build/tests/win32/STRICT32.dll
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # passes IMAGE: the relocated load of IMAGE, and the table through it, pass.
 passes() {
-  bash "$here/relocated.sh" "$host" "$1" "$work/load" >/dev/null 2>&1 &&
+  bash "$here/relocated.sh" "$host" "$1" "$strict" "$work/load" >/dev/null 2>&1 &&
     bash "$here/../e2e/cases.sh" --bits "$bits" wine "$work/load/load_relocated.exe" \
       "$holder" >"$work/table" 2>&1
 }
