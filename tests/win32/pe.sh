@@ -1,8 +1,10 @@
-# Reading and patching a PE32 image's headers from the shell, for the checks
-# on showfile.exe. Sourced; offsets are in bytes from the file's start.
+# Reading and patching a PE32 or PE32+ image's headers from the shell, for
+# the checks on showfile.exe. Sourced; offsets are in bytes from the file's
+# start.
 
 u16() { od -An -tu2 -j"$2" -N2 "$1" | tr -d ' '; }
 u32() { od -An -tu4 -j"$2" -N4 "$1" | tr -d ' '; }
+u64() { od -An -tu8 -j"$2" -N8 "$1" | tr -d ' '; }
 
 # put16/put32 IMAGE OFFSET VALUE: overwrite a little-endian field in place.
 put_bytes() {
@@ -17,13 +19,21 @@ put32() { put_bytes "$1" "$2" "$3" 4; }
 
 # Where the headers are: after `headers IMAGE`, $file is the file header,
 # $optional the optional header, $table the section table, $sections the
-# number of sections.
+# number of sections, $directories the data directories, and $base the
+# image base. The two formats differ in the base's width and so in where
+# the directories start.
 headers() {
   local pe
   pe=$(u32 "$1" 60)
   file=$((pe + 4)) optional=$((pe + 24))
   table=$((optional + $(u16 "$1" $((file + 16)))))
   sections=$(u16 "$1" $((file + 2)))
+  magic=$(u16 "$1" "$optional")
+  if [ "$magic" = 523 ]; then # 0x20B, PE32+
+    directories=$((optional + 112)) base=$(u64 "$1" $((optional + 24)))
+  else
+    directories=$((optional + 96)) base=$(u32 "$1" $((optional + 28)))
+  fi
 }
 
 # offset IMAGE RVA: the file offset of an address, where a section has bytes.
@@ -43,8 +53,8 @@ offset() {
 # $reloc_at (a file offset) and $reloc_size.
 relocation_table() {
   headers "$1"
-  reloc_size=$(u32 "$1" $((optional + 140)))
-  reloc_at=$(offset "$1" "$(u32 "$1" $((optional + 136)))")
+  reloc_size=$(u32 "$1" $((directories + 5 * 8 + 4)))
+  reloc_at=$(offset "$1" "$(u32 "$1" $((directories + 5 * 8)))")
 }
 
 # relocations IMAGE: the bytes its base relocation directory points at.
