@@ -1,6 +1,6 @@
 # The front door: `make run` shows the sample, `make test` builds and tests
 # everything, `make check` is the quick check for everyday work.
-.PHONY: run test check bench package install native asan win32 i686 s390x clean
+.PHONY: run test check bench package install native asan win32 win64 i686 s390x clean
 MAKEFLAGS += --no-print-directory
 
 WINE_ENV = WINEPREFIX=$(CURDIR)/build/win32/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
@@ -10,18 +10,20 @@ run:
 	@scripts/install-deps.sh run
 	@cmake --preset native >/dev/null
 	@cmake --build --preset native --target showfile
-	@cmake --preset win32 >/dev/null
-	@cmake --build --preset win32 --target showfile.exe_folded
+	@for preset in win32 win64; do cmake --preset $$preset >/dev/null && \
+	  cmake --build --preset $$preset --target showfile.exe_folded || exit 1; done
 	@echo "--- sample/test.txt through build/native/showfile:"
 	@cd sample && ../build/native/showfile; code=$$?; echo; echo "--- exit code $$code"
 	@[ -d build/win32/wineprefix ] || $(WINE_ENV) wineboot --init >/dev/null 2>&1
-	@echo "--- sample/test.txt through build/win32/showfile.exe under Wine:"
-	@cd sample && $(WINE_ENV) wine ../build/win32/showfile.exe; code=$$?; echo; echo "--- exit code $$code"
+	@for bits in 32 64; do \
+	  echo "--- sample/test.txt through build/win$$bits/showfile.exe under Wine:"; \
+	  (cd sample && $(WINE_ENV) wine ../build/win$$bits/showfile.exe); code=$$?; echo; \
+	  echo "--- exit code $$code"; done
 	@$(WINE_ENV) wineserver --kill 2>/dev/null || true
 
 test:
 	@scripts/install-deps.sh test
-	$(MAKE) native asan win32 i686 s390x
+	$(MAKE) native asan win32 win64 i686 s390x
 
 # ctest PRESET BUILD: that every test has a timeout, the tests, then why each
 # test that was skipped was.
@@ -43,10 +45,11 @@ package:
 	@scripts/install-deps.sh run
 	@cmake --preset native >/dev/null
 	@cmake --build --preset native --target showfile package_files
-	@cmake --preset win32 >/dev/null
-	@cmake --build --preset win32 --target showfile.exe_folded
+	@for preset in win32 win64; do cmake --preset $$preset >/dev/null && \
+	  cmake --build --preset $$preset --target showfile.exe_folded || exit 1; done
 	cd build/native && cpack
 	cd build/win32 && cpack
+	cd build/win64 && cpack
 
 # The native program and its documents under PREFIX (default /usr/local).
 install:
@@ -63,7 +66,7 @@ bench:
 	bench/compare.sh build/bench/showfile
 	bench/plot.sh build/bench/bench/text_length_bench
 
-native asan win32 i686 s390x:
+native asan win32 win64 i686 s390x:
 	cmake --preset $@
 	cmake --build --preset $@
 	$(call ctest,$@,$@)

@@ -9,6 +9,24 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_SOURCE_DIR}/build/packages)
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
+  math(EXPR Bits "${CMAKE_SIZEOF_VOID_P} * 8")
+  if(Bits EQUAL 64)
+    set(SHOWFILE_WINDOWS_KIND "64-bit Windows")
+    set(SHOWFILE_WINDOWS_RUNS "64-bit Windows on x86-64, from Windows XP x64 and
+Server 2003 x64 on, including those that run no 32-bit program (Windows PE,
+Server Core without WOW64, Nano Server). Where 32-bit programs run, the
+32-bit showfile.exe does as well")
+    set(SHOWFILE_WINDOWS_MEMORY "A 64-bit program has room for
+files of several GiB.")
+  else()
+    set(SHOWFILE_WINDOWS_KIND "Windows")
+    set(SHOWFILE_WINDOWS_RUNS "every 32-bit Windows from Windows 95 and NT 4.0 on,
+on any x86 from the 80386 on, and on 64-bit Windows through its 32-bit
+support (WOW64)")
+    set(SHOWFILE_WINDOWS_MEMORY "It is large-address-aware: on
+64-bit Windows it has 4 GiB of address space to look in, on 32-bit Windows
+2 GiB.")
+  endif()
   # Flat, as a download is unpacked: the program, how to run it, the licence.
   configure_file(${CMAKE_SOURCE_DIR}/packaging/README-windows.txt.in
                  ${CMAKE_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
@@ -16,7 +34,7 @@ if(WIN32)
   install(PROGRAMS ${CMAKE_BINARY_DIR}/showfile.exe DESTINATION .)
   install(FILES ${CMAKE_BINARY_DIR}/README.txt ${CMAKE_BINARY_DIR}/LICENSE.txt DESTINATION .)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME showfile-${PROJECT_VERSION}-win32)
+  set(CPACK_PACKAGE_FILE_NAME showfile-${PROJECT_VERSION}-win${Bits})
   set(CPACK_STRIP_FILES OFF) # showfile.exe has no symbols to strip
 else()
   install(TARGETS showfile RUNTIME DESTINATION bin)

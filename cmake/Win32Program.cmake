@@ -1,15 +1,18 @@
-# showfile.exe: a PE32 console program for i386 whose entry is Start itself.
-# The toolchain file names the processor the code is for, and the least
-# Windows version the image declares.
+# showfile.exe: a console program whose entry is Start itself, PE32 for i386
+# or PE32+ for x86-64. The toolchain file names the processor the code is
+# for, the least Windows version the image declares, and whether the code is
+# optimized at link time.
 
 # Freestanding code generation: nothing may call into a runtime that isn't
 # there (unwinding, stack probes, stack protector), and every function is its
 # own section so the linker can drop what nobody calls. The code is for the
 # processor named, not the compiler's default, and as small as the compiler
-# can make it: with link-time optimization, across the program's files, it
-# fits one 512-byte block of the file.
+# can make it (with link-time optimization, across the program's files).
+if(SHOWFILE_WINDOWS_LTO)
+  set(SHOWFILE_LTO -flto)
+endif()
 set(SHOWFILE_WIN32_CODE
-  -march=${SHOWFILE_WINDOWS_CPU} -Oz -flto
+  -march=${SHOWFILE_WINDOWS_CPU} -Oz ${SHOWFILE_LTO}
   -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
   -mno-stack-arg-probe -falign-functions=1 -ffunction-sections -fdata-sections
   -DWIN32_LEAN_AND_MEAN)
@@ -23,11 +26,27 @@ execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-prog-name=llvm-dlltool
 get_filename_component(SHOWFILE_DLLTOOL_DIR "${SHOWFILE_DLLTOOL_GUESS}" DIRECTORY)
 find_program(SHOWFILE_DLLTOOL NAMES llvm-dlltool HINTS ${SHOWFILE_DLLTOOL_DIR} REQUIRED)
 
-# showfile_imports(NAME DEF): the import library NAME made from DEF.
+# showfile_imports(NAME DEF): the import library NAME made from DEF. A list
+# names i386's stdcall functions as Function@ArgumentBytes; x86-64 has one
+# calling convention and no such decoration, so for it the list is read
+# without.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(SHOWFILE_MACHINE i386:x86-64)
+else()
+  set(SHOWFILE_MACHINE i386)
+endif()
 function(showfile_imports Name Def)
   set(Library ${CMAKE_CURRENT_BINARY_DIR}/lib${Name}.a)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    file(READ ${Def} List)
+    string(REGEX REPLACE "@[0-9]+" "" List "${List}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${Def})
+    get_filename_component(Base ${Def} NAME)
+    set(Def ${CMAKE_CURRENT_BINARY_DIR}/${Base})
+    file(WRITE ${Def} "${List}")
+  endif()
   add_custom_command(OUTPUT ${Library}
-    COMMAND ${SHOWFILE_DLLTOOL} -m i386 -k -d ${Def} -l ${Library}
+    COMMAND ${SHOWFILE_DLLTOOL} -m ${SHOWFILE_MACHINE} -k -d ${Def} -l ${Library}
     DEPENDS ${Def}
     COMMENT "Making the import library ${Name}")
   add_custom_target(${Name} DEPENDS ${Library})
@@ -41,16 +60,18 @@ showfile_imports(kernel32_imports ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/ker
 # version (an older loader refuses an image that asks for more). ASLR and DEP
 # stay on, the symbol table goes, no link time is written (two builds of the
 # same sources give the same bytes), and the program is large-address-aware:
-# under 64-bit Windows it has 4 GiB of address space, not 2.
+# a 32-bit one has 4 GiB of address space under 64-bit Windows, not 2. A
+# 64-bit one is placed anywhere in its address space (high-entropy ASLR).
 function(showfile_win32_program Name Entry Imports)
   add_executable(${Name} ${ARGN})
   add_dependencies(${Name} ${Imports})
   get_target_property(Library ${Imports} LIBRARY)
   target_link_libraries(${Name} PRIVATE ${Library})
   target_link_options(${Name} PRIVATE
-    -flto -nostdlib -fuse-ld=lld -Wl,--entry,${Entry}
+    ${SHOWFILE_LTO} -nostdlib -fuse-ld=lld -Wl,--entry,${Entry}
     -Wl,--subsystem,console:${SHOWFILE_WINDOWS_VERSION}
     -Wl,--dynamicbase -Wl,--nxcompat -Wl,--large-address-aware -Wl,--no-insert-timestamp
+    $<$<EQUAL:${CMAKE_SIZEOF_VOID_P},8>:-Wl,--high-entropy-va>
     -Wl,--gc-sections -Wl,-s)
 endfunction()
 

@@ -26,6 +26,7 @@ need=(
   "libgtest-dev /usr/include/gtest/gtest.h"
   "gcc-mingw-w64-i686 i686-w64-mingw32-gcc"
   "mingw-w64-i686-dev /usr/i686-w64-mingw32/include/windows.h"
+  "mingw-w64-x86-64-dev /usr/x86_64-w64-mingw32/include/windows.h"
   "wine wine"
   "wine32:i386 /usr/lib/wine/wineserver32"
   "wine64 /usr/lib/wine/wineserver64"

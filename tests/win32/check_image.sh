@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Checks that showfile.exe is what it claims to be: a small PE32 console
-# program for i386 that imports the ten kernel32 operations and nothing else,
-# with ASLR (relocations kept) and DEP on, large-address-aware, with no link
-# time in it, no section both writable and executable, and a layout a loader
-# takes.
+# Checks that showfile.exe is what it claims to be: a small console program,
+# PE32 for i386 or PE32+ for x86-64, that imports the ten kernel32 operations
+# and nothing else, with ASLR (relocations kept; high-entropy on 64 bits) and
+# DEP on, large-address-aware, with no link time in it, no unwind tables, no
+# section both writable and executable, and a layout a loader takes.
 #
-#   check_image.sh showfile.exe MAX-BYTES LINKED.exe FOLD_RELOCS VERSION
+#   check_image.sh showfile.exe MAX-BYTES LINKED.exe FOLD_RELOCS VERSION BITS
 #
 # VERSION (such as 4.0) is the least Windows the image must declare as both
 # its OS and its subsystem version: a loader older than either refuses it,
@@ -13,7 +13,7 @@
 # LINKED.exe is the image as the linker wrote it, whose .reloc section must
 # reappear byte for byte where showfile.exe's relocation directory points.
 set -u
-exe=$1 limit=$2 linked=$3 fold=$4 version=$5
+exe=$1 limit=$2 linked=$3 fold=$4 version=$5 bits=$6
 . "$(dirname "$0")/pe.sh"
 failures=0
 fail() {
@@ -26,8 +26,13 @@ size=$(stat -c %s "$exe")
 
 headers "$exe"
 [ "$(u32 "$exe" $((file - 4)))" = 17744 ] || fail "no PE signature" # "PE\0\0"
-[ "$(u16 "$exe" "$file")" = 332 ] || fail "machine is not i386"          # 0x14C
-[ "$(u16 "$exe" "$optional")" = 267 ] || fail "not a PE32 optional header" # 0x10B
+if [ "$bits" = 64 ]; then
+  [ "$(u16 "$exe" "$file")" = 34404 ] || fail "machine is not x86-64"  # 0x8664
+  [ "$magic" = 523 ] || fail "not a PE32+ optional header"             # 0x20B
+else
+  [ "$(u16 "$exe" "$file")" = 332 ] || fail "machine is not i386"      # 0x14C
+  [ "$magic" = 267 ] || fail "not a PE32 optional header"              # 0x10B
+fi
 characteristics=$(u16 "$exe" $((file + 18)))
 [ $((characteristics & 0x0001)) = 0 ] || fail "relocations stripped"
 [ $((characteristics & 0x0020)) != 0 ] || fail "not large-address-aware"
@@ -40,7 +45,8 @@ subsystem=$(u16 "$exe" $((optional + 48))).$(u16 "$exe" $((optional + 50)))
 flags=$(u16 "$exe" $((optional + 70)))
 [ $((flags & 0x0040)) != 0 ] || fail "DYNAMIC_BASE is off"
 [ $((flags & 0x0100)) != 0 ] || fail "NX_COMPAT is off"
-[ "$(u32 "$exe" $((optional + 140)))" -gt 0 ] || fail "no base relocations"
+[ "$bits" = 32 ] || [ $((flags & 0x0020)) != 0 ] || fail "HIGH_ENTROPY_VA is off"
+[ "$(u32 "$exe" $((directories + 3 * 8 + 4)))" = 0 ] || fail "it has unwind tables (.pdata)"
 # The whole table where the directory points, and byte for byte the linker's.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

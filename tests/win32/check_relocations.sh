@@ -12,7 +12,6 @@ moved=$(mktemp)
 trap 'rm -f "$moved"' EXIT
 
 headers "$exe"
-base=$(u32 "$exe" $((optional + 28)))
 "$fold" --rebase "$elsewhere" "$moved" "$base" || exit 1
 differing=$(cmp -l "$elsewhere" "$exe" | wc -l)
 echo "$(relocation_entries "$exe" | wc -l) relocations; $differing bytes differ before the move"
