@@ -1,65 +1,70 @@
 #!/usr/bin/env bash
 # Installs what building and testing showfile needs, where it is missing.
-# On Debian or Ubuntu it uses apt-get (as root, or through sudo), enabling the
-# foreign architectures it takes packages from (i386 for Wine's 32-bit half
-# and musl, s390x for musl); elsewhere it stops with the list of what to
-# install.
+# On Debian or Ubuntu it uses apt-get (as root, or through sudo). It asks the
+# archive what it offers first (apt-cache policy), installs what is there,
+# and leaves out, with one line saying why, a preset whose packages the
+# archive lacks. A foreign architecture it enables (i386 for Wine's 32-bit
+# half and musl, s390x for musl) is disabled again when nothing of it could
+# be installed. Elsewhere it stops with the list of what to install.
 #
-#   install-deps.sh run     the native program, showfile.exe and Wine
-#   install-deps.sh check   that, and what the quick check needs
-#   install-deps.sh test    that, and what every test needs
-#   install-deps.sh bench   that, and what the benchmarks need
+#   install-deps.sh install   the native program
+#   install-deps.sh run       that, showfile.exe (both) and Wine
+#   install-deps.sh check     that, and what the quick check needs
+#   install-deps.sh test      that, and what every preset's tests need; the
+#                             presets that can run are written to
+#                             build/presets
+#   install-deps.sh bench     the native program and the benchmarks
+#
+# For its own test, SHOWFILE_BUILD names another directory for the list of
+# presets, and SHOWFILE_WINE32 another 32-bit Wine loader to try.
 set -eu
 want=${1:-test}
+cd "$(dirname "$0")/.."
+build=${SHOWFILE_BUILD:-build}
 
-# package  a command or file that shows it is there, where dpkg is missing
-need=(
-  "cmake cmake"
-  "make make"
-  "g++ g++"
-  "util-linux flock"
-  "musl-tools musl-gcc"
-  "clang clang++"
-  "lld ld.lld"
-  "llvm llvm-dlltool"
-  "binutils objdump"
-  "libgtest-dev /usr/include/gtest/gtest.h"
-  "gcc-mingw-w64-i686 i686-w64-mingw32-gcc"
-  "mingw-w64-i686-dev /usr/i686-w64-mingw32/include/windows.h"
-  "mingw-w64-x86-64-dev /usr/x86_64-w64-mingw32/include/windows.h"
-  "wine wine"
-  "wine32:i386 /usr/lib/wine/wineserver32"
-  "wine64 /usr/lib/wine/wineserver64"
-  "wine32-preloader:i386 /usr/lib/wine/wine-preloader"
-  "qemu-user-static qemu-i386-static"
+# What each part needs: "package probe" entries, the probe being a command or
+# file that shows the package is there where dpkg is missing. A package
+# marked "?" is wanted, but the part goes on without it.
+base=("cmake cmake" "make make" "g++ g++" "musl-tools? musl-gcc")
+windows=("clang clang++" "lld ld.lld" "llvm llvm-dlltool" "binutils objdump" "unzip unzip"
+  "wine wine" "wine64 /usr/lib/wine/wineserver64")
+declare -A parts=(
+  [install]=""
+  [native]="libgtest-dev:/usr/include/gtest/gtest.h util-linux:setpriv strace:strace valgrind:valgrind lintian:lintian"
+  [check]="libgtest-dev:/usr/include/gtest/gtest.h util-linux:setpriv strace:strace"
+  [asan]="clang:clang++ libgtest-dev:/usr/include/gtest/gtest.h strace:strace"
+  [win32]="qemu-user-static:qemu-i386-static mingw-w64-i686-dev:/usr/i686-w64-mingw32/include/windows.h wine32:i386:/usr/lib/wine/wineserver32 wine32-preloader:i386:/usr/lib/wine/wine-preloader"
+  [win64]="mingw-w64-x86-64-dev:/usr/x86_64-w64-mingw32/include/windows.h"
+  [i686]="g++-i686-linux-gnu:i686-linux-gnu-g++ qemu-user-static:qemu-i386-static musl-dev:i386?:/usr/lib/i386-linux-musl/musl-gcc.specs strace:strace"
+  [s390x]="g++-s390x-linux-gnu:s390x-linux-gnu-g++ qemu-user-static:qemu-s390x-static musl-dev:s390x?:/usr/lib/s390x-linux-musl/musl-gcc.specs strace:strace"
+  [bench]="libbenchmark-dev:/usr/include/benchmark/benchmark.h hyperfine:hyperfine valgrind:valgrind strace:strace gnuplot-nox:gnuplot busybox-static:busybox toybox:toybox rust-coreutils?:/usr/lib/cargo/bin/coreutils/cat"
 )
-[ "$want" = run ] || need+=("strace strace")
-if [ "$want" = test ] || [ "$want" = bench ]; then
-  need+=("valgrind valgrind")
-fi
-# The cross presets: 32-bit x86 and big-endian s390x, with musl for each;
-# and what the package tests use.
-if [ "$want" = test ]; then
-  need+=(
-    "lintian lintian"
-    "unzip unzip"
-    "g++-i686-linux-gnu i686-linux-gnu-g++"
-    "g++-s390x-linux-gnu s390x-linux-gnu-g++"
-    "musl-dev:i386 /usr/lib/i386-linux-musl/musl-gcc.specs"
-    "musl-dev:s390x /usr/lib/s390x-linux-musl/musl-gcc.specs"
-  )
-fi
-if [ "$want" = bench ]; then
-  need+=(
-    "libbenchmark-dev /usr/include/benchmark/benchmark.h"
-    "hyperfine hyperfine"
-    "gnuplot-nox gnuplot"
-  )
-fi
+case $want in
+install) presets=(install) ;;
+run) presets=(win32 win64) ;;
+check) presets=(check) ;;
+test) presets=(native asan win32 win64 i686 s390x) ;;
+bench) presets=(bench) ;;
+*)
+  echo "usage: $0 install|run|check|test|bench" >&2
+  exit 2
+  ;;
+esac
+
+# entries PRESET: the preset's "package probe" entries, with what all share.
+entries() {
+  printf '%s\n' "${base[@]}"
+  case $1 in win32 | win64) printf '%s\n' "${windows[@]}" ;; esac
+  local item
+  for item in ${parts[$1]}; do
+    # package[:arch][?]:probe
+    echo "${item%:*} ${item##*:}"
+  done
+}
 
 present() {
   if command -v dpkg-query >/dev/null 2>&1; then
-    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'
+    dpkg-query -W -f='${Status}' "${1%\?}" 2>/dev/null | grep -q 'ok installed'
   else
     case $2 in
     /*) [ -e "$2" ] ;;
@@ -67,53 +72,101 @@ present() {
     esac
   fi
 }
+# Whether the archive offers the package (in an architecture enabled).
+offered() {
+  apt-cache policy "$1" 2>/dev/null | grep -q 'Candidate: [^(]'
+}
 
+missing=()
+for preset in "${presets[@]}"; do
+  while read -r package probe; do
+    present "$package" "$probe" || missing+=("$package")
+  done < <(entries "$preset")
+done
+
+mkdir -p "$build"
+runnable=("${presets[@]}")
 sudo=
 if [ "$(id -u)" != 0 ] && command -v sudo >/dev/null 2>&1; then
   sudo=sudo
 fi
-updated=
-
-# install ENTRY...: installs the packages of the entries that are missing.
-install() {
-  local missing=() entry package probe
-  for entry in "$@"; do
-    read -r package probe <<<"$entry"
-    present "$package" "$probe" || missing+=("$package")
-  done
-  [ ${#missing[@]} = 0 ] && return 0
+if [ ${#missing[@]} != 0 ]; then
   if ! command -v apt-get >/dev/null 2>&1; then
-    echo "Please install: ${missing[*]}" >&2
+    echo "Please install: $(printf '%s\n' "${missing[@]}" | tr -d '?' | sort -u | tr '\n' ' ')" >&2
     exit 1
   fi
   if [ "$(id -u)" != 0 ] && [ -z "$sudo" ]; then
-    echo "Run as root, or install: ${missing[*]}" >&2
+    echo "Run as root, or install: $(printf '%s\n' "${missing[@]}" | tr -d '?' | sort -u | tr '\n' ' ')" >&2
     exit 1
   fi
-  echo "Installing: ${missing[*]}"
-  local arch
-  for arch in $(printf '%s\n' "${missing[@]}" | sed -n 's/.*://p' | sort -u); do
+  export DEBIAN_FRONTEND=noninteractive
+
+  # The foreign architectures the missing packages come from, enabled for as
+  # long as it takes to learn whether the archive has them.
+  enabled=()
+  for arch in $(printf '%s\n' "${missing[@]}" | sed -n 's/^[^:]*:\([a-z0-9]*\)?\{0,1\}$/\1/p' | sort -u); do
     if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
       $sudo dpkg --add-architecture "$arch"
-      updated=
+      enabled+=("$arch")
     fi
   done
-  export DEBIAN_FRONTEND=noninteractive
+  disable_unused() {
+    local arch
+    for arch in "${enabled[@]}"; do
+      if ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -qx "$arch"; then
+        echo "Disabling the $arch architecture again: nothing of it is installed"
+        $sudo dpkg --remove-architecture "$arch"
+        $sudo apt-get update -q >/dev/null 2>&1 || true
+      fi
+    done
+  }
+  trap disable_unused EXIT
   # A source that can't be reached (only Debian's archive may be) leaves its
-  # lists out; what is needed comes from Debian's.
-  [ -n "$updated" ] || $sudo apt-get update -q || echo "apt-get update had trouble; going on"
-  updated=yes
-  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-}
+  # lists out; what the archive offers is known from the rest.
+  $sudo apt-get update -q || echo "apt-get update had trouble; going on with what it found"
 
-install "${need[@]}"
+  # Each preset runs when the archive has everything it needs.
+  install=() runnable=()
+  for preset in "${presets[@]}"; do
+    lacking=() wanted=()
+    while read -r package probe; do
+      present "$package" "$probe" && continue
+      if offered "${package%\?}"; then
+        wanted+=("${package%\?}")
+      elif [ "${package%\?}" != "$package" ]; then
+        echo "No ${package%\?} in this system's archive: $preset goes on without it"
+      else
+        lacking+=("$package")
+      fi
+    done < <(entries "$preset")
+    if [ ${#lacking[@]} = 0 ]; then
+      install+=("${wanted[@]}")
+      runnable+=("$preset")
+    else
+      echo "Leaving out the $preset preset: this system's archive has no ${lacking[*]}"
+    fi
+  done
+  if [ ${#install[@]} != 0 ]; then
+    mapfile -t install < <(printf '%s\n' "${install[@]}" | sort -u)
+    echo "Installing: ${install[*]}"
+    $sudo apt-get install -y -q --no-install-recommends "${install[@]}"
+  fi
+fi
 
 # The fuzzer and the sanitizers need the runtime of the clang now installed,
-# which Debian packages per major version.
-if [ "$want" = test ]; then
+# which Debian packages per major version and some archives within clang.
+if printf '%s\n' "${runnable[@]}" | grep -qx asan; then
   major=$(clang -dumpversion | cut -d. -f1)
-  install "libclang-rt-$major-dev /usr/lib/llvm-$major/lib/clang/$(clang -dumpversion)/lib/linux"
+  if [ ! -e "$(clang -print-file-name=libclang_rt.asan-x86_64.a)" ]; then
+    if command -v apt-get >/dev/null 2>&1 && offered "libclang-rt-$major-dev"; then
+      $sudo apt-get install -y -q --no-install-recommends "libclang-rt-$major-dev"
+    else
+      echo "Leaving out the asan preset: no sanitizer runtime for clang $major in this system's archive"
+      mapfile -t runnable < <(printf '%s\n' "${runnable[@]}" | grep -vx asan)
+    fi
+  fi
 fi
+[ "$want" != test ] || printf '%s\n' "${runnable[@]}" >"$build/presets"
 
 # Some kernels are built or booted without 32-bit support (ia32_emulation=off)
 # and refuse to start Wine's 32-bit loader. Then the kernel is told to hand
@@ -122,9 +175,9 @@ fi
 # loader's address-space set-up to a few calls, which under the emulator
 # would otherwise take most of a minute.
 i386_runs() {
-  /usr/lib/wine/wine --version >/dev/null 2>&1
+  "${SHOWFILE_WINE32:-/usr/lib/wine/wine}" --version >/dev/null 2>&1
 }
-if ! i386_runs; then
+if printf '%s\n' "${runnable[@]}" | grep -qx win32 && ! i386_runs; then
   misc=/proc/sys/fs/binfmt_misc
   echo "This kernel doesn't run 32-bit programs; handing them to qemu-i386-static"
   [ -e $misc/register ] || $sudo mount -t binfmt_misc binfmt_misc $misc
