@@ -8,6 +8,21 @@ set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_SOURCE_DIR}/build/packages)
 set(CPACK_STRIP_FILES ON)
 
+# Every date in a package is the last commit's (or SOURCE_DATE_EPOCH's, where
+# the caller sets it): the same sources give the same bytes, and a configure
+# that changed nothing rewrites nothing. CPack reads the date when it runs.
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+    OUTPUT_VARIABLE Epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(NOT Epoch MATCHES "^[0-9]+$")
+    set(Epoch 0)
+  endif()
+  set(ENV{SOURCE_DATE_EPOCH} ${Epoch})
+endif()
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/CPackDate.cmake CONTENT
+  "if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})\n  set(ENV{SOURCE_DATE_EPOCH} $ENV{SOURCE_DATE_EPOCH})\nendif()\n")
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackDate.cmake)
+
 if(WIN32)
   math(EXPR Bits "${CMAKE_SIZEOF_VOID_P} * 8")
   if(Bits EQUAL 64)
@@ -67,13 +82,17 @@ the file can't be opened it prints 'file not found'. It reads no arguments
 and no environment, and is linked statically.]])
 
   # What Debian expects beside the program: a manual page, the changelog, and
-  # the note that the static linking is meant.
+  # the note that the static linking is meant, dated as above.
   string(TIMESTAMP SHOWFILE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  string(TIMESTAMP SHOWFILE_MAN_DATE "%Y-%m-%d" UTC)
   configure_file(${CMAKE_SOURCE_DIR}/packaging/showfile.1 ${CMAKE_BINARY_DIR}/showfile.1 @ONLY)
   configure_file(${CMAKE_SOURCE_DIR}/packaging/changelog.in ${CMAKE_BINARY_DIR}/changelog @ONLY)
-  add_custom_command(OUTPUT showfile.1.gz changelog.gz
-    COMMAND gzip -9nkf showfile.1 changelog
-    DEPENDS ${CMAKE_BINARY_DIR}/showfile.1 ${CMAKE_BINARY_DIR}/changelog)
+  # Each compressed on its own: gzip gives its output its input's time.
+  foreach(Document showfile.1 changelog)
+    add_custom_command(OUTPUT ${Document}.gz
+      COMMAND gzip -9nkf ${Document}
+      DEPENDS ${CMAKE_BINARY_DIR}/${Document})
+  endforeach()
   add_custom_target(package_files ALL DEPENDS showfile.1.gz changelog.gz)
   install(FILES ${CMAKE_BINARY_DIR}/showfile.1.gz DESTINATION share/man/man1)
   install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION share/doc/showfile

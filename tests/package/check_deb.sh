@@ -18,6 +18,10 @@ cpack --config "$build/CPackConfig.cmake" -B "$work/packages" >/dev/null || exit
 arch=$(dpkg --print-architecture)
 deb=$work/packages/showfile_${version}_${arch}.deb
 [ -f "$deb" ] || { echo "no $(basename "$deb") among: $(ls "$work/packages")"; exit 1; }
+# Made again a second later, it is the same, byte for byte.
+sleep 1
+cpack --config "$build/CPackConfig.cmake" -B "$work/again" >/dev/null || exit 1
+cmp "$deb" "$work/again/$(basename "$deb")" || fail "a second package differs from the first"
 
 field() { dpkg-deb --field "$deb" "$1"; }
 [ "$(field Package)" = showfile ] || fail "package name $(field Package)"

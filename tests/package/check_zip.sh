@@ -11,6 +11,10 @@ trap 'rm -rf "$work"' EXIT
 cpack --config "$build/CPackConfig.cmake" -B "$work/packages" >/dev/null || exit 1
 zip=$work/packages/showfile-$version-win$bits.zip
 [ -f "$zip" ] || { echo "no $(basename "$zip") among: $(ls "$work/packages")"; exit 1; }
+# Made again a second later, it is the same, byte for byte.
+sleep 1
+cpack --config "$build/CPackConfig.cmake" -B "$work/again" >/dev/null || exit 1
+cmp "$zip" "$work/again/$(basename "$zip")" || { echo "a second ZIP differs from the first"; exit 1; }
 unzip -q "$zip" -d "$work"
 top=$work/showfile-$version-win$bits
 listing=$(cd "$top" && ls | tr '\n' ' ')
