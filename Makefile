@@ -32,7 +32,9 @@ test:
 define ctest
 	@cmake -DBUILD=build/$(2) -P tests/timeouts.cmake
 	@status=0; ctest --preset $(1) || status=$$?; \
-	  grep -h '^skipped: ' build/$(2)/Testing/Temporary/LastTest.log; exit $$status
+	  awk '/^[0-9]+\/[0-9]+ Test: / { test = $$3 } \
+	       /^skipped: / { sub(/^skipped: [^:]*: /, ""); print "skipped: " test ": " $$0 }' \
+	    build/$(2)/Testing/Temporary/LastTest.log; exit $$status
 endef
 
 # The unit tests and the native end-to-end table only.
