@@ -25,14 +25,17 @@ build=${SHOWFILE_BUILD:-build}
 # What each part needs: "package probe" entries, the probe being a command or
 # file that shows the package is there where dpkg is missing. A package
 # marked "?" is wanted, but the part goes on without it.
-base=("cmake cmake" "make make" "g++ g++" "musl-tools? musl-gcc")
+# The native preset configures its tests, so GoogleTest is wanted even to
+# build the program.
+base=("cmake cmake" "make make" "g++ g++" "musl-tools? musl-gcc"
+  "libgtest-dev /usr/include/gtest/gtest.h")
 windows=("clang clang++" "lld ld.lld" "llvm llvm-dlltool" "binutils objdump" "unzip unzip"
   "wine wine" "wine64 /usr/lib/wine/wineserver64")
 declare -A parts=(
   [install]=""
-  [native]="libgtest-dev:/usr/include/gtest/gtest.h util-linux:setpriv strace:strace valgrind:valgrind lintian:lintian"
-  [check]="libgtest-dev:/usr/include/gtest/gtest.h util-linux:setpriv strace:strace"
-  [asan]="clang:clang++ libgtest-dev:/usr/include/gtest/gtest.h strace:strace"
+  [native]="util-linux:setpriv strace:strace valgrind:valgrind lintian:lintian"
+  [check]="util-linux:setpriv strace:strace"
+  [asan]="clang:clang++ strace:strace"
   [win32]="qemu-user-static:qemu-i386-static mingw-w64-i686-dev:/usr/i686-w64-mingw32/include/windows.h wine32:i386:/usr/lib/wine/wineserver32 wine32-preloader:i386:/usr/lib/wine/wine-preloader"
   [win64]="mingw-w64-x86-64-dev:/usr/x86_64-w64-mingw32/include/windows.h"
   [i686]="g++-i686-linux-gnu:i686-linux-gnu-g++ qemu-user-static:qemu-i386-static musl-dev:i386?:/usr/lib/i386-linux-musl/musl-gcc.specs strace:strace"
