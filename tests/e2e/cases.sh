@@ -206,6 +206,10 @@ without_proc() {
   not_under memcheck "valgrind can't start without /proc"
   [ -z "$sanitized" ] || skip "AddressSanitizer reads /proc as it starts"
   [ "$(id -u)" = 0 ] && command -v unshare >/dev/null || skip "only root can hide /proc"
+  # In a mount namespace of its own, whose mounts are private (in a chroot,
+  # unshare can't make them so, and won't run).
+  local said
+  said=$(unshare --mount sh -c 'mount -t tmpfs none /proc' 2>&1) || skip "/proc can't be hidden here: $said"
   unshare --mount sh -c 'mount -t tmpfs none /proc && exec "$@"' sh "${runner[@]}" >out
 }
 # Address space for the program, its stack and its libraries, but not for
