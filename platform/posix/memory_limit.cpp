@@ -1,6 +1,8 @@
 // How much memory the process's memory cgroups still have room for, from
 // the files Linux keeps for them.
 #include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include "platform/posix/memory_limit.h"
@@ -24,28 +26,18 @@ static bool ReadSmallFile(const char *Path, char *Text, SIZE_T Size) {
 
 // The number at the start of Text; NoLimit for anything else ("max").
 static unsigned long long Number(const char *Text) {
-  if (*Text < '0' || *Text > '9')
-    return NoLimit;
-  unsigned long long Value = 0;
-  for (; *Text >= '0' && *Text <= '9'; Text++)
-    Value = Value * 10 + (unsigned long long)(*Text - '0');
-  return Value;
+  return *Text >= '0' && *Text <= '9' ? strtoull(Text, 0, 10) : NoLimit;
 }
 
 // The value of the line "Key value" in memory.stat's Text, or 0.
 static unsigned long long StatValue(const char *Text, const char *Key) {
-  for (const char *Line = Text; *Line; Line++) {
-    const char *At = Line, *K = Key;
-    while (*K && *At == *K)
-      At++, K++;
-    if (*K == 0 && *At == ' ')
-      return Number(At + 1);
-    while (*Line && *Line != '\n')
-      Line++;
-    if (*Line == 0)
-      break;
+  size_t Length = strlen(Key);
+  for (const char *Line = Text;; Line++) {
+    if (strncmp(Line, Key, Length) == 0 && Line[Length] == ' ')
+      return Number(Line + Length + 1);
+    if ((Line = strchr(Line, '\n')) == 0)
+      return 0;
   }
-  return 0;
 }
 
 // One kind of memory cgroup: where its tree is, and what it names its files.
@@ -59,20 +51,13 @@ static const CGROUP_FILES Version1 = {"/sys/fs/cgroup/memory", "memory.limit_in_
                                       "total_inactive_file"};
 
 // Appends Count bytes of From at At, short of End; false when they don't fit.
-static bool Append(char *&At, const char *End, const char *From, SIZE_T Count) {
-  if ((SIZE_T)(End - At) <= Count)
+static bool Append(char *&At, const char *End, const char *From, size_t Count) {
+  if ((size_t)(End - At) <= Count)
     return false;
-  for (SIZE_T I = 0; I < Count; I++)
-    *At++ = From[I];
+  memcpy(At, From, Count);
+  At += Count;
   *At = 0;
   return true;
-}
-
-static SIZE_T LengthOf(const char *Text) {
-  SIZE_T Length = 0;
-  while (Text[Length])
-    Length++;
-  return Length;
 }
 
 // Reads the file Name of the cgroup Group (its path in the tree, Length
@@ -81,8 +66,8 @@ static bool ReadGroupFile(const CGROUP_FILES &Files, const char *Group, SIZE_T L
                           const char *Name, char (&Text)[8192]) {
   char Path[512], *At = Path;
   const char *End = Path + sizeof Path;
-  return Append(At, End, Files.Tree, LengthOf(Files.Tree)) && Append(At, End, Group, Length) &&
-         Append(At, End, "/", 1) && Append(At, End, Name, LengthOf(Name)) &&
+  return Append(At, End, Files.Tree, strlen(Files.Tree)) && Append(At, End, Group, Length) &&
+         Append(At, End, "/", 1) && Append(At, End, Name, strlen(Name)) &&
          ReadSmallFile(Path, Text, sizeof Text);
 }
 
@@ -117,10 +102,7 @@ static unsigned long long RoomUnder(const CGROUP_FILES &Files, const char *Group
 
 // Where Mark comes first from From on, short of End; 0 when it doesn't.
 static const char *Find(const char *From, const char *End, char Mark) {
-  for (; From < End; From++)
-    if (*From == Mark)
-      return From;
-  return 0;
+  return (const char *)memchr(From, Mark, (size_t)(End - From));
 }
 
 // Whether the comma-separated list from From to End names "memory".
@@ -128,7 +110,7 @@ static bool NamesMemory(const char *From, const char *End) {
   while (From < End) {
     const char *Comma = Find(From, End, ',');
     const char *Stop = Comma ? Comma : End;
-    if (Stop - From == 6 && __builtin_memcmp(From, "memory", 6) == 0)
+    if (Stop - From == 6 && memcmp(From, "memory", 6) == 0)
       return true;
     From = Stop + 1;
   }
@@ -144,7 +126,7 @@ bool FitsUnderMemoryLimits(unsigned long long Bytes) {
     return true;
   unsigned long long Least = NoLimit;
   for (const char *Line = Text; *Line;) {
-    const char *End = Line + LengthOf(Line);
+    const char *End = Line + strlen(Line);
     if (const char *Newline = Find(Line, End, '\n'))
       End = Newline;
     const char *Controllers = Find(Line, End, ':');
