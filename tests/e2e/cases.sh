@@ -199,6 +199,16 @@ in_cgroup_whole() {
   cp test.txt expected.prefix
   return $status
 }
+# The cgroup's charge mostly file cache first, which the kernel gives back:
+# a file that fits once it has must still be shown.
+in_cached_cgroup() {
+  sh -c 'echo $$ >"$0/cgroup.procs" && head -c 250000000 /dev/zero >cache.fill &&
+         cat cache.fill >/dev/null && exec "$@"' "$(cat cgroup)" "${runner[@]}" >out
+  local status=$?
+  rm -f cache.fill
+  cp test.txt expected.prefix
+  return $status
+}
 # A system without /proc (a bare chroot): test.txt is then looked at by name
 # and opened by name.
 without_proc() {
@@ -425,7 +435,7 @@ check() {
   [ $mode != one ] || exit $result
 }
 
-declare -A timeout=([4g-minus-2-shown]=120 [memory-cgroup-under]=90 [swapped-name]=120)
+declare -A timeout=([4g-minus-2-shown]=120 [memory-cgroup-under]=90 [memory-cgroup-cached]=90 [swapped-name]=120)
 passed=0 failed=0 skipped=0
 #     name               stdout                   exit  how               setup
 check no-file            'file not found'         0     to_file           true
@@ -457,6 +467,7 @@ check 4g-minus-4-wraps   ''                       1     to_file           only 3
 check 4g-minus-2-shown   'xyz'                    0     to_file           only 64 sparse 4294967294 'xyz'
 check address-space-limit ''                      1     address_space_limit sparse 67108864 'xyz'
 check memory-cgroup-over ''                       1     in_cgroup         memory_cgroup 314572800 sparse 419430400 'xyz'
+check memory-cgroup-cached ''                      0     in_cached_cgroup  memory_cgroup 314572800 put_megabytes 100
 check memory-cgroup-under ''                      0     in_cgroup_whole   memory_cgroup 314572800 put_megabytes 100
 check to-pipe            'abc\n'                  0     to_pipe           put 'abc\n'
 check growing            ''                       0     while_appending   put_megabytes 1
