@@ -54,8 +54,9 @@ function(showfile_imports Name Def)
 endfunction()
 showfile_imports(kernel32_imports ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/kernel32.def)
 
-# showfile_win32_program(NAME ENTRY IMPORTS SOURCE...): a console program
-# with the given entry that links nothing but the import library IMPORTS.
+# showfile_win32_program(NAME ENTRY IMPORTS [SHARED] SOURCE...): a console
+# program (a DLL, given SHARED) with the given entry that links nothing but
+# the import library IMPORTS.
 # It declares the least Windows it needs as both its OS and its subsystem
 # version (an older loader refuses an image that asks for more). ASLR and DEP
 # stay on, the symbol table goes, no link time is written (two builds of the
@@ -63,7 +64,14 @@ showfile_imports(kernel32_imports ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/ker
 # a 32-bit one has 4 GiB of address space under 64-bit Windows, not 2. A
 # 64-bit one is placed anywhere in its address space (high-entropy ASLR).
 function(showfile_win32_program Name Entry Imports)
-  add_executable(${Name} ${ARGN})
+  set(Sources ${ARGN})
+  if(ARGV3 STREQUAL "SHARED")
+    list(REMOVE_AT Sources 0)
+    add_library(${Name} SHARED ${Sources})
+    set_target_properties(${Name} PROPERTIES PREFIX "")
+  else()
+    add_executable(${Name} ${Sources})
+  endif()
   add_dependencies(${Name} ${Imports})
   get_target_property(Library ${Imports} LIBRARY)
   target_link_libraries(${Name} PRIVATE ${Library})
