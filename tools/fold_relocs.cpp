@@ -84,12 +84,12 @@ enum { Padding = 0 }; // IMAGE_REL_BASED_ABSOLUTE: moves nothing
 struct FORMAT {
   const char *Name;
   uint32_t Magic;
-  uint32_t ImageBase, ImageBaseSize;    // in the optional header
-  uint32_t DirectoryCount, Directories; // in the optional header
-  uint32_t Relocation, RelocatedSize;   // the one kind of relocation, and its word
+  uint32_t AddressSize; // of the image base, and of each word a relocation moves
+  uint32_t ImageBase, DirectoryCount, Directories; // in the optional header
+  uint32_t Relocation;                             // the one kind of relocation the code uses
 };
-static const FORMAT Pe32 = {"PE32", 0x10B, 28, 4, 92, 96, 3 /* HIGHLOW */, 4};
-static const FORMAT Pe32Plus = {"PE32+", 0x20B, 24, 8, 108, 112, 10 /* DIR64 */, 8};
+static const FORMAT Pe32 = {"PE32", 0x10B, 4, 28, 92, 96, 3 /* HIGHLOW */};
+static const FORMAT Pe32Plus = {"PE32+", 0x20B, 8, 24, 108, 112, 10 /* DIR64 */};
 
 // Every read is bounds-checked: a short or damaged image ends in a message,
 // never in a read past the buffer.
@@ -194,8 +194,9 @@ static uint64_t OffsetOf(const Bytes &Image, const LAYOUT &L, uint64_t Address, 
 // is refused here.
 static void EachRelocation(const Bytes &Image, const LAYOUT &L,
                            const std::function<void(uint64_t)> &Move) {
-  uint64_t Table = Get32(Image, L.Directory(DataDirectory::BaseRelocationTable));
-  uint64_t End = Table + Get32(Image, L.Directory(DataDirectory::BaseRelocationTable) + 4);
+  uint64_t Directory = L.Directory(DataDirectory::BaseRelocationTable);
+  uint64_t Table = Get32(Image, Directory + DataDirectory::Address);
+  uint64_t End = Table + Get32(Image, Directory + DataDirectory::Bytes);
   while (Table < End) {
     uint64_t Block = OffsetOf(Image, L, Table, RelocationBlock::Size);
     uint32_t Page = Get32(Image, Block + RelocationBlock::Page);
@@ -212,7 +213,7 @@ static void EachRelocation(const Bytes &Image, const LAYOUT &L,
       if (Entry >> 12 != L.Format->Relocation)
         throw std::runtime_error(std::string("a relocation of a kind ") + L.Format->Name +
                                  " code doesn't use");
-      Move(OffsetOf(Image, L, (uint64_t)Page + (Entry & 0xFFF), L.Format->RelocatedSize));
+      Move(OffsetOf(Image, L, (uint64_t)Page + (Entry & 0xFFF), L.Format->AddressSize));
     }
     Table += Size;
   }
@@ -386,14 +387,14 @@ static void Fold(Bytes &Image, const char *Into) {
 // Applies the base relocation table for a move to Base, as a loader does.
 static void Rebase(Bytes &Image, uint64_t Base) {
   LAYOUT L = Locate(Image);
-  uint32_t Width = L.Format->ImageBaseSize;
+  uint32_t Width = L.Format->AddressSize;
   if (Width == 4)
     Base = Fit(Base);
   uint64_t Delta = Base - Get(Image, L.ImageBase(), Width);
+  // The table is walked as the image was: a word moved may lie in it.
   Bytes Moved = Image;
-  EachRelocation(Image, L, [&](uint64_t Word) {
-    Put(Moved, Word, L.Format->RelocatedSize, Get(Moved, Word, L.Format->RelocatedSize) + Delta);
-  });
+  EachRelocation(Image, L,
+                 [&](uint64_t Word) { Put(Moved, Word, Width, Get(Moved, Word, Width) + Delta); });
   Put(Moved, L.ImageBase(), Width, Base);
   Image.swap(Moved);
 }
