@@ -203,10 +203,10 @@ in_cgroup_whole() {
 # a file that fits once it has must still be shown.
 in_cached_cgroup() {
   sh -c 'echo $$ >"$0/cgroup.procs" && head -c 250000000 /dev/zero >cache.fill &&
-         cat cache.fill >/dev/null && exec "$@"' "$(cat cgroup)" "${runner[@]}" >out
+         cat cache.fill >/dev/null' "$(cat cgroup)"
+  in_cgroup_whole
   local status=$?
   rm -f cache.fill
-  cp test.txt expected.prefix
   return $status
 }
 # A system without /proc (a bare chroot): test.txt is then looked at by name
