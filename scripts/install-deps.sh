@@ -3,20 +3,30 @@
 # On Debian or Ubuntu it uses apt-get (as root, or through sudo). It asks the
 # archive what it offers first (apt-cache policy), installs what is there,
 # and leaves out, with one line saying why, a preset whose packages the
-# archive lacks. A foreign architecture it enables (i386 for Wine's 32-bit
-# half and musl, s390x for musl) is disabled again when nothing of it could
-# be installed. Elsewhere it stops with the list of what to install.
+# archive lacks. A list that apt-get update can't fetch is named; where only
+# a foreign architecture's lists are missing, the install prefers the
+# release's own suite. Where apt still refuses the install, it installs
+# preset by preset and leaves out, named with apt's reason, each preset it
+# refuses. A foreign architecture it enables (i386 for Wine's 32-bit half and
+# musl, s390x for musl) is disabled again when nothing of it could be
+# installed. Elsewhere it stops with the list of what to install.
 #
 #   install-deps.sh install   the native program
 #   install-deps.sh run       that, showfile.exe (both) and Wine
 #   install-deps.sh check     that, and what the quick check needs
-#   install-deps.sh test      that, and what every preset's tests need; the
-#                             presets that can run are written to
-#                             build/presets
+#   install-deps.sh test      that, and what every preset's tests need
 #   install-deps.sh bench     the native program and the benchmarks
+#   install-deps.sh left-out  after one of the above: exit status 1 and one
+#                             line on what apt refused, if it refused anything
 #
-# For its own test, SHOWFILE_BUILD names another directory for the list of
-# presets, and SHOWFILE_WINE32 another 32-bit Wine loader to try.
+# The presets that can run are written to build/presets, one a line, and
+# those apt refused to build/left-out, each with apt's reason; "install"
+# stands for the native program alone. The command fails when the part it
+# was asked for can't be had at all.
+#
+# For its own test, SHOWFILE_BUILD names another directory for the lists of
+# presets, SHOWFILE_OS_RELEASE another os-release file, and SHOWFILE_WINE32
+# another 32-bit Wine loader to try.
 set -eu
 want=${1:-test}
 cd "$(dirname "$0")/.."
@@ -42,14 +52,23 @@ declare -A parts=(
   [s390x]="g++-s390x-linux-gnu:s390x-linux-gnu-g++ qemu-user-static:qemu-s390x-static musl-dev:s390x?:/usr/lib/s390x-linux-musl/musl-gcc.specs strace:strace"
   [bench]="libbenchmark-dev:/usr/include/benchmark/benchmark.h hyperfine:hyperfine valgrind:valgrind strace:strace gnuplot-nox:gnuplot busybox-static:busybox toybox:toybox rust-coreutils?:/usr/lib/cargo/bin/coreutils/cat"
 )
+
+if [ "$want" = left-out ]; then
+  [ -s "$build/left-out" ] || exit 0
+  refused=$(cut -d' ' -f1 "$build/left-out" | tr '\n' ' ' | sed 's/ $//')
+  echo "Left out because apt refused their packages: $(sed 's/^\([^ ]*\) /\1 (/; s/$/)/' "$build/left-out" | tr '\n' ';' | sed 's/;$//; s/;/; /g')." \
+    "Once apt-get update fetches every list, make test installs and runs them; or install their packages by hand and run: make $refused"
+  exit 1
+fi
+
 case $want in
 install) presets=(install) ;;
-run) presets=(win32 win64) ;;
+run) presets=(install win32 win64) ;;
 check) presets=(check) ;;
 test) presets=(native asan win32 win64 i686 s390x) ;;
 bench) presets=(bench) ;;
 *)
-  echo "usage: $0 install|run|check|test|bench" >&2
+  echo "usage: $0 install|run|check|test|bench|left-out" >&2
   exit 2
   ;;
 esac
@@ -88,8 +107,10 @@ for preset in "${presets[@]}"; do
 done
 
 mkdir -p "$build"
+: >"$build/left-out"
 runnable=("${presets[@]}")
-sudo=
+sudo= prefer=()
+apt_install() { $sudo apt-get install -y -q --no-install-recommends "${prefer[@]}" "$@"; }
 if [ "$(id -u)" != 0 ] && command -v sudo >/dev/null 2>&1; then
   sudo=sudo
 fi
@@ -124,12 +145,38 @@ if [ ${#missing[@]} != 0 ]; then
     done
   }
   trap disable_unused EXIT
-  # A source that can't be reached (only Debian's archive may be) leaves its
-  # lists out; what the archive offers is known from the rest.
-  $sudo apt-get update -q || echo "apt-get update had trouble; going on with what it found"
+  # A list that fails to update (a mirror half synced, a source that can't be
+  # reached) is tried again, then named; what the archive offers is known
+  # from the rest.
+  said=$(mktemp)
+  $sudo apt-get update -q -o Acquire::Retries=3 2>&1 | tee "$said"
+  [ "${PIPESTATUS[0]}" = 0 ] || echo "apt-get update failed; going on with the lists it has"
+  # "Err:N URI SUITE/COMPONENT [ARCH] WHAT", one line a list apt gave up on.
+  mapfile -t failed < <(sed -n 's/^Err:[0-9]* //p' "$said" | sort -u)
+  rm -f "$said"
+  if [ ${#failed[@]} != 0 ]; then
+    echo "These lists could not be fetched: $(printf '%s; ' "${failed[@]}" | sed 's/; $//')"
+    # Only a foreign architecture's lists missing: that architecture sees
+    # only the release's own versions of the libraries both architectures
+    # must share, so the release's own suite is preferred for this install.
+    # That never downgrades anything: apt takes a lower version only at a
+    # priority over 1000, and -t gives 990.
+    foreign=$(dpkg --print-foreign-architectures | tr '\n' ' ')
+    codename=$(. "${SHOWFILE_OS_RELEASE:-/etc/os-release}" 2>/dev/null && echo "${VERSION_CODENAME:-}")
+    only_foreign=yes
+    for list in "${failed[@]}"; do
+      read -r _ _ arch _ <<<"$list"
+      [[ " $foreign" == *" $arch "* ]] || only_foreign=
+    done
+    if [ -n "$only_foreign" ] && [ -n "$codename" ]; then
+      prefer=(-t "$codename")
+      echo "Only a foreign architecture's lists are missing: installing with $codename's own packages preferred, for this install only"
+    fi
+  fi
 
   # Each preset runs when the archive has everything it needs.
   install=() runnable=()
+  declare -A wanted_by
   for preset in "${presets[@]}"; do
     lacking=() wanted=()
     while read -r package probe; do
@@ -144,6 +191,7 @@ if [ ${#missing[@]} != 0 ]; then
     done < <(entries "$preset")
     if [ ${#lacking[@]} = 0 ]; then
       install+=("${wanted[@]}")
+      wanted_by[$preset]="${wanted[*]}"
       runnable+=("$preset")
     else
       echo "Leaving out the $preset preset: this system's archive has no ${lacking[*]}"
@@ -152,7 +200,33 @@ if [ ${#missing[@]} != 0 ]; then
   if [ ${#install[@]} != 0 ]; then
     mapfile -t install < <(printf '%s\n' "${install[@]}" | sort -u)
     echo "Installing: ${install[*]}"
-    $sudo apt-get install -y -q --no-install-recommends "${install[@]}"
+    if ! apt_install "${install[@]}"; then
+      # What apt refuses together it may take preset by preset: every preset
+      # that can be equipped is, and each one that can't is named, with the
+      # first of its packages apt refuses on its own and apt's reason.
+      echo "apt refused the whole install; installing preset by preset"
+      equipped=()
+      for preset in "${runnable[@]}"; do
+        said=$(mktemp)
+        # shellcheck disable=SC2086
+        if [ -z "${wanted_by[$preset]}" ] || { apt_install ${wanted_by[$preset]} 2>&1 | tee "$said"; [ "${PIPESTATUS[0]}" = 0 ]; }; then
+          equipped+=("$preset")
+          rm -f "$said"
+          continue
+        fi
+        why="apt-get install failed: $(grep '^E:' "$said" | tail -1)"
+        rm -f "$said"
+        for package in ${wanted_by[$preset]}; do
+          said=$(apt-get install -s -q --no-install-recommends "${prefer[@]}" "$package" 2>&1) && continue
+          reason=$(sed -n '/unmet dependencies:/{n;s/^ *//;p;q}' <<<"$said")
+          why="apt refuses $package: ${reason:-$(grep '^E:' <<<"$said" | tail -1)}"
+          break
+        done
+        echo "Leaving out the $preset preset: $why"
+        echo "$preset $why" >>"$build/left-out"
+      done
+      runnable=("${equipped[@]}")
+    fi
   fi
 fi
 
@@ -162,14 +236,19 @@ if printf '%s\n' "${runnable[@]}" | grep -qx asan; then
   major=$(clang -dumpversion | cut -d. -f1)
   if [ ! -e "$(clang -print-file-name=libclang_rt.asan-x86_64.a)" ]; then
     if command -v apt-get >/dev/null 2>&1 && offered "libclang-rt-$major-dev"; then
-      $sudo apt-get install -y -q --no-install-recommends "libclang-rt-$major-dev"
+      apt_install "libclang-rt-$major-dev"
     else
       echo "Leaving out the asan preset: no sanitizer runtime for clang $major in this system's archive"
       mapfile -t runnable < <(printf '%s\n' "${runnable[@]}" | grep -vx asan)
     fi
   fi
 fi
-[ "$want" != test ] || printf '%s\n' "${runnable[@]}" >"$build/presets"
+printf '%s\n' "${runnable[@]}" >"$build/presets"
+# Without the native program's own packages nothing else can be built.
+if [ "$want" != test ] && ! printf '%s\n' "${runnable[@]}" | grep -qx "${presets[0]}"; then
+  echo "Can't go on: what the $want command needs can't be installed (see above)" >&2
+  exit 1
+fi
 
 # Some kernels are built or booted without 32-bit support (ia32_emulation=off)
 # and refuse to start Wine's 32-bit loader. Then the kernel is told to hand
