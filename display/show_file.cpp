@@ -32,19 +32,14 @@ void ShowFile() {
   BOOL Read = ReadFile(ProgramState.FileHandle, ProgramState.Text, ProgramState.FileSize,
                        &ProgramState.BytesRead, 0);
   CloseHandle(ProgramState.FileHandle);
-  if (!Read) {
-    // A read that failed part-way would show a file cut short as if it were
-    // whole: nothing is shown, and the exit code says so.
-    HeapFree(ProgramState.Heap, 0, ProgramState.Text);
-    ExitProcess(1);
-  }
 
-  // The write was asked for the whole text, every byte of which is non-zero,
-  // so it took all of it exactly when the byte just past what it took is the
-  // zero byte: one look instead of counting the text again.
-  DWORD Written = PrintText(ProgramState.Text);
-  BOOL Whole = Written <= ProgramState.FileSize && ProgramState.Text[Written] == 0;
+  // A read that failed part-way would show a file cut short as if it were
+  // whole: nothing is shown, and the exit code says so. PrintText never
+  // counts more than the text, every byte of which is non-zero, so it wrote
+  // all of it exactly when the byte just past what it wrote is the zero
+  // byte: one look instead of counting the text again.
+  BOOL Shown = Read && ProgramState.Text[PrintText(ProgramState.Text)] == 0;
   HeapFree(ProgramState.Heap, 0, ProgramState.Text);
-  if (!Whole)
+  if (!Shown)
     ExitProcess(1);
 }

@@ -13,6 +13,7 @@
 #define WINAPI
 
 typedef void VOID;
+typedef unsigned char BYTE;
 typedef int BOOL;
 typedef unsigned int UINT;
 typedef __UINT32_TYPE__ DWORD;

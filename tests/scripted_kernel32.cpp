@@ -111,10 +111,15 @@ BOOL WINAPI WriteFile(HANDLE File, LPCVOID Buffer, DWORD Count, LPDWORD Written,
                       LPOVERLAPPED Over) {
   Log("WriteFile(%s, %s, %u, %s, %s)", Name(File).c_str(), Name(Buffer).c_str(), Count,
       Written ? "&count" : "0", Name(Over).c_str());
-  bool Refused = ++Writes == Setup.FailingWrite || Count > Setup.RefusesOver;
+  // A loop that would never end is ended here, as a failure of its own.
+  if (++Writes > 100000) {
+    Result.ExitCode = -2;
+    std::longjmp(Exited, 1);
+  }
+  bool Refused = Writes == Setup.FailingWrite || Count > Setup.RefusesOver;
   DWORD Taken = Refused ? 0 : std::min(Count, Setup.WriteLimit);
   Result.Output.append((const char *)Buffer, Taken);
-  *Written = Setup.Reports ? Setup.Reports(Taken) : Taken;
+  *Written = Setup.Reports && Taken ? Setup.Reports((const char *)Buffer, Taken) : Taken;
   return !Setup.WriteFails && !Refused;
 }
 

@@ -17,16 +17,18 @@ struct Script {
   bool ReadFails = false;                   // the read delivers, then fails
   DWORD WriteLimit = ~0u;                   // most bytes one write takes
   bool WriteFails = false;                  // the write takes, then fails
-  DWORD (*Reports)(DWORD Taken) = nullptr;  // the count a write reports, if not Taken
-  DWORD RefusesOver = ~0u;                  // a longer write fails, taking nothing
-  int FailingWrite = 0;                     // this write (1: the first) fails, taking nothing
+  // The count a write reports of the Taken bytes from Bytes, if not Taken.
+  DWORD (*Reports)(const char *Bytes, DWORD Taken) = nullptr;
+  DWORD RefusesOver = ~0u; // a longer write fails, taking nothing
+  int FailingWrite = 0;    // this write (1: the first) fails, taking nothing
   bool HeapRefuses = false;
 };
 
 struct Outcome {
   std::vector<std::string> Calls; // e.g. "ReadFile(file, block, 3, &count, 0)"
   std::string Output;             // bytes written to standard output
-  int ExitCode = -1;              // -1: the routine returned instead
+  int ExitCode = -1;              // -1: the routine returned instead; -2: it was
+                                  // stopped after more writes than any text needs
   size_t BlocksHeld = 0;          // heap blocks not given back
 };
 

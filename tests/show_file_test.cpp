@@ -107,9 +107,16 @@ TEST(ShowFile, EndsWithCode1WhenTheTextCannotGetOutWhole) {
   // Counts past the text must not be looked up in the buffer.
   Script ReportsMore;
   ReportsMore.File = "abc";
-  ReportsMore.Reports = [](DWORD Taken) { return Taken + 1; };
+  ReportsMore.Reports = [](const char *, DWORD Taken) { return Taken + 1; };
+  Script ReportsMoreBeforeZeros = ReportsMore;
+  ReportsMoreBeforeZeros.File = std::string("abc\0\0\0", 6);
+  // Nothing taken by a write that said it succeeded: not whole, even of bytes
+  // that no UTF-8 character starts with.
+  Script TakesNothing;
+  TakesNothing.File = "\x80\x80\x80";
+  TakesNothing.WriteLimit = 0;
   Script ReportsFarMore = ReportsMore;
-  ReportsFarMore.Reports = [](DWORD Taken) { return Taken + 0x80000000u; };
+  ReportsFarMore.Reports = [](const char *, DWORD Taken) { return Taken + 0x80000000u; };
   struct {
     const char *Name;
     Script Setup;
@@ -123,6 +130,8 @@ TEST(ShowFile, EndsWithCode1WhenTheTextCannotGetOutWhole) {
       {"short write", ShortWrite, {}, "abcd"},
       {"more reported than asked", ReportsMore, {}, "abc"},
       {"far more reported than asked", ReportsFarMore, {}, "abc"},
+      {"more reported than asked, zero bytes after", ReportsMoreBeforeZeros, {}, "abc"},
+      {"nothing taken, success said", TakesNothing, {}, ""},
   };
   for (const auto &Case : Cases) {
     Outcome Run = RunFresh(Case.Setup, ShowFile);
@@ -155,32 +164,66 @@ TEST(PrintText, ReturnsTheCountWrittenAndTakesStandardOutputAfresh) {
 }
 
 // An old console refuses a single large write, taking nothing. Only then does
-// the text go out again, in pieces of at most 32 KiB and in order, up to the
-// first piece that isn't taken whole: a console that counts characters, not
-// bytes, reports less than it took, and nothing may be written twice.
+// the text go out again, in pieces of at most 32 KiB that end between UTF-8
+// characters, in order, up to the first piece that isn't taken whole. A
+// console in code page 65001 reports characters, not bytes: a count that
+// matches the characters of a write that said it succeeded is whole, any
+// other ends the output, and nothing is written twice.
 TEST(PrintText, GoesOutInPiecesOnlyAfterALargeWriteTookNothing) {
-  std::string Large;
+  std::string Large, Utf8;
   for (int Line = 0; Large.size() < 100000; Line++)
     Large += "line " + std::to_string(Line) + "\r\n";
   Large.resize(100000);
+  // 1, 2, 3 and 4 bytes a character, so that 32 KiB falls inside one.
+  while (Utf8.size() < 100000)
+    Utf8 += "a\u00e9\u20ac\U0001F600";
   const DWORD OldConsole = 64 << 10, Any = ~0u;
-  auto TenthShort = [](DWORD Taken) { return Taken - Taken / 10; };
+  static auto Characters = [](const char *Bytes, DWORD Taken) {
+    DWORD Count = 0;
+    for (DWORD At = 0; At < Taken; At++)
+      Count += ((unsigned char)Bytes[At] & 0xC0) != 0x80;
+    return Count;
+  };
+  auto Utf16 = [](const char *Bytes, DWORD Taken) {
+    DWORD Count = Characters(Bytes, Taken);
+    for (DWORD At = 0; At < Taken; At++)
+      Count += (unsigned char)Bytes[At] >= 0xF0;
+    return Count;
+  };
+  auto OneShort = [](const char *Bytes, DWORD Taken) { return Characters(Bytes, Taken) - 1; };
+  auto TenthShort = [](const char *, DWORD Taken) { return Taken - Taken / 10; };
+  const std::string Piece(32768, 'x'), PieceAndOne(32769, 'x');
   struct {
     const char *Name;
     std::string File;
     DWORD RefusesOver;
     int FailingWrite;
-    DWORD (*Reports)(DWORD);
+    DWORD (*Reports)(const char *, DWORD);
+    bool SaysFailed;
     int ExitCode;
     size_t Shown; // bytes of the file that come out
     size_t Writes;
   } Cases[] = {
-      {"old console", Large, OldConsole, 0, nullptr, 0, 100000, 5},
-      {"old console, counting short", Large, OldConsole, 0, TenthShort, 1, 32768, 2},
-      {"old console, second piece fails", Large, OldConsole, 3, nullptr, 1, 32768, 3},
-      {"counting short", Large, Any, 0, TenthShort, 1, 100000, 1},
-      {"small text", "abc", OldConsole, 0, nullptr, 0, 3, 1},
-      {"small text refused", "abc", 0, 0, nullptr, 1, 0, 1},
+      {"old console", Large, OldConsole, 0, nullptr, false, 0, 100000, 5},
+      {"old console, counting short", Large, OldConsole, 0, TenthShort, false, 1, 32768, 2},
+      {"old console, second piece fails", Large, OldConsole, 3, nullptr, false, 1, 32768, 3},
+      {"counting short", Large, Any, 0, TenthShort, false, 1, 100000, 1},
+      {"small text", "abc", OldConsole, 0, nullptr, false, 0, 3, 1},
+      {"small text refused", "abc", 0, 0, nullptr, false, 1, 0, 1},
+      {"32 KiB refused", Piece, 0, 0, nullptr, false, 1, 0, 1},
+      {"32 KiB + 1 refused", PieceAndOne, 0, 0, nullptr, false, 1, 0, 2},
+      {"32 KiB + 1, pieces up to 32 KiB", PieceAndOne, 32768, 0, nullptr, false, 0, 32769, 3},
+      {"UTF-8 characters counted", Utf8, Any, 0, Characters, false, 0, Utf8.size(), 1},
+      {"UTF-16 units counted", Utf8, Any, 0, Utf16, false, 0, Utf8.size(), 1},
+      {"characters counted, old console", Utf8, OldConsole, 0, Characters, false, 0, Utf8.size(),
+       5},
+      {"one character short", Utf8, Any, 0, OneShort, false, 1, Utf8.size(), 1},
+      {"characters counted, old console, one short", Utf8, OldConsole, 0, OneShort, false, 1, 32766,
+       2},
+      {"characters counted by a write that failed", Utf8, Any, 0, Characters, true, 1, Utf8.size(),
+       1},
+      {"ASCII, characters counted, old console", Large, OldConsole, 0, Characters, false, 0, 100000,
+       5},
   };
   for (const auto &Case : Cases) {
     Script Console;
@@ -188,6 +231,7 @@ TEST(PrintText, GoesOutInPiecesOnlyAfterALargeWriteTookNothing) {
     Console.RefusesOver = Case.RefusesOver;
     Console.FailingWrite = Case.FailingWrite;
     Console.Reports = Case.Reports;
+    Console.WriteFails = Case.SaysFailed;
     Outcome Run = RunFresh(Console, Start);
     EXPECT_EQ(Run.ExitCode, Case.ExitCode) << Case.Name;
     EXPECT_EQ(Run.Output.size(), Case.Shown) << Case.Name;
@@ -197,7 +241,14 @@ TEST(PrintText, GoesOutInPiecesOnlyAfterALargeWriteTookNothing) {
       if (Call.rfind("WriteFile(", 0) == 0)
         Asked.push_back(std::stoul(Call.substr(Call.find(", ", Call.find(", ") + 2) + 2)));
     EXPECT_EQ(Asked.size(), Case.Writes) << Case.Name;
-    for (size_t Write = 1; Write < Asked.size(); Write++)
+    // Each piece after the refused write starts a character, and none but
+    // the last is more than 3 bytes short of 32 KiB.
+    for (size_t Write = 1, At = 0; Write < Asked.size(); At += Asked[Write++]) {
       EXPECT_LE(Asked[Write], 32768u) << Case.Name << ", write " << Write + 1;
+      EXPECT_NE((unsigned char)Case.File[At] & 0xC0, 0x80) << Case.Name << ", write " << Write + 1;
+      if (Write + 1 < Asked.size()) {
+        EXPECT_GE(Asked[Write], 32765u) << Case.Name << ", write " << Write + 1;
+      }
+    }
   }
 }

@@ -1,36 +1,48 @@
 #!/usr/bin/env bash
 # showfile.exe over the WriteFile of an old console, one that refuses any
 # single write over 64 KiB: a copy of the image whose imports name
-# old_console.dll (OLDCON32.dll) in place of KERNEL32.dll. A 100 KB text must
-# still come out whole, exit code 0, after the one refused write; a small one
-# goes out in its one write.
+# old_console.dll (OLDCON32.dll) in place of KERNEL32.dll, and one over the
+# same console in code page 65001 (OLDCON65.dll), which reports characters,
+# not bytes. A large text must still come out whole, exit code 0, after the
+# one refused write, in pieces that end between characters; a small one goes
+# out in its one write.
 #
-#   old_console.sh showfile.exe OLDCON32.dll
+#   old_console.sh showfile.exe OLDCON32.dll OLDCON65.dll
 set -u
-exe=$1 console=$2
+exe=$1
 . "$(dirname "$0")/pe.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp "$console" "$work/OLDCON32.dll"
-cp "$exe" "$work/showfile.exe"
-rename_import "$work/showfile.exe" OLDCON32 || exit 1
+for console in OLDCON32 OLDCON65; do
+  cp "$2" "$work/$console.dll"
+  cp "$exe" "$work/$console.exe"
+  rename_import "$work/$console.exe" $console || exit 1
+  shift
+done
 
 failures=0
-# show NAME REFUSALS: runs the copy on test.txt; the text must come out whole,
-# exit code 0, with REFUSALS writes refused.
+# show CONSOLE NAME REFUSALS: runs the copy over CONSOLE on test.txt; the
+# text must come out whole, exit code 0, with REFUSALS writes refused and no
+# character cut.
 show() {
-  (cd "$work" && wine ./showfile.exe >out 2>err)
-  local status=$? refused
-  refused=$(grep -c 'refused a write' "$work/err")
-  if [ $status = 0 ] && cmp -s "$work/out" "$work/test.txt" && [ "$refused" = "$2" ]; then
-    echo "$1: whole, exit code 0, $refused writes refused"
+  (cd "$work" && wine "./$1.exe" >out 2>err)
+  local status=$? refused cut
+  refused=$(grep -c 'refused a write' "$work/err") cut=$(grep -c 'cut a character' "$work/err")
+  if [ $status = 0 ] && cmp -s "$work/out" "$work/test.txt" && [ "$refused" = "$3" ] && [ "$cut" = 0 ]; then
+    echo "$1, $2: whole, exit code 0, $refused writes refused"
   else
-    echo "FAILED: $1: exit code $status, $(stat -c %s "$work/out") of $(stat -c %s "$work/test.txt") bytes, $refused writes refused"
+    echo "FAILED: $1, $2: exit code $status, $(stat -c %s "$work/out") of $(stat -c %s "$work/test.txt") bytes, $refused writes refused, $cut characters cut"
     failures=$((failures + 1))
   fi
 }
 yes 'a line of a text larger than an old console takes in one write' | head -c 100000 >"$work/test.txt"
-show "100 KB" 1
+show OLDCON32 "100 KB" 1
+show OLDCON65 "100 KB" 1
 printf 'abc' >"$work/test.txt"
-show "3 bytes" 0
+show OLDCON32 "3 bytes" 0
+# 2-, 3- and 4-byte characters: 312,000 bytes, and one short line.
+yes 'Grüße, Καλημέρα, 你好, 😀 and 𝄞' | head -c 312000 >"$work/test.txt"
+show OLDCON65 "312 KB of UTF-8" 1
+printf 'αβγ\n' >"$work/test.txt"
+show OLDCON65 "αβγ" 0
 [ "$failures" = 0 ]
