@@ -24,6 +24,8 @@ renamed() { # .rdata and .reloc swap names: .reloc is no longer last
 debug() { put32 "$1" $((directories + 6 * 8 + 4)) 28; }
 signed() { put32 "$1" $((directories + 4 * 8 + 4)) 1024; }
 huge_rdata() { put32 "$1" "$(section 1 8)" 4294967293; }
+writable_rdata() { put32 "$1" "$(section 1 36)" $(($(u32 "$1" "$(section 1 36)") | 0x80000000)); }
+symbols() { put32 "$1" $((file + 8)) 4096; }
 cut_short() { truncate -s 300 "$1"; }
 # Damages to a folded image, for the layout check: .text, .rdata (with the
 # relocations at its end) and .data, which has no bytes in the file.
@@ -31,6 +33,7 @@ not_mz() { printf 'XY' | dd of="$1" bs=1 conv=notrunc status=none; }
 not_pe() { put32 "$1" $((file - 4)) 0; }
 other_magic() { put16 "$1" "$optional" 0x107; }
 small_alignment() { put32 "$1" $((optional + 36)) 256; }
+small_section_alignment() { put32 "$1" $((optional + 32)) 256; }
 short_optional() { put16 "$1" $((file + 16)) 96; }
 headers_size() { put32 "$1" $((optional + 60)) 1024; }
 gap() { add32 "$1" "$(section 1 12)" 4096; }
@@ -41,6 +44,16 @@ past_the_end() { put32 "$1" "$(section 1 20)" 4096; }
 image_size() { add32 "$1" $((optional + 56)) 4096; }
 trailing_bytes() { head -c 512 /dev/zero >>"$1"; }
 stray_directory() { put32 "$1" $((directories + 1 * 8)) 65536; }
+# The import directory one byte past the end of .rdata, which holds it, or
+# starting one byte before it.
+directory_past_end() {
+  put32 "$1" $((directories + 1 * 8 + 4)) \
+    $(($(u32 "$1" "$(section 1 12)") + $(u32 "$1" "$(section 1 8)") + 1 - $(u32 "$1" $((directories + 8)))))
+}
+directory_before_start() {
+  put32 "$1" $((directories + 1 * 8)) $(($(u32 "$1" "$(section 1 12)") - 1))
+  put32 "$1" $((directories + 1 * 8 + 4)) 2
+}
 stray_entry() { put32 "$1" $((optional + 16)) 16; }
 block_size() { # the table one block, two bytes short of whole words
   relocation_table "$1" || return
@@ -79,11 +92,14 @@ expect fold   renamed             '.reloc is not the last section'
 expect fold   debug               'debug directory'
 expect fold   signed              'certificate table'
 expect fold   huge_rdata          'overflows 32 bits'
+expect fold   writable_rdata      'the target section is writable'
+expect fold   symbols             'symbol table'
 expect fold   cut_short           'cut short'
 expect check  not_mz              'not an MZ image'
 expect check  not_pe              'not a PE image'
 expect check  other_magic         'neither a PE32 nor a PE32+ image'
 expect check  small_alignment     'alignment is not one a loader takes'
+expect check  small_section_alignment 'alignment is not one a loader takes'
 expect check  short_optional      "headers don't hold together"
 expect check  headers_size        'SizeOfHeaders'
 expect check  gap                 "doesn't follow the one before it"
@@ -94,6 +110,8 @@ expect check  past_the_end        'runs past the file'
 expect check  image_size          'SizeOfImage'
 expect check  trailing_bytes      'bytes that no section owns'
 expect check  stray_directory     'data directory 1 is not inside a section'
+expect check  directory_past_end  'data directory 1 is not inside a section'
+expect check  directory_before_start 'data directory 1 is not inside a section'
 expect check  stray_entry         'entry point is not inside a section'
 expect check  block_size          "relocation block's size is not a whole number of words"
 expect check  block_past_table    'runs past the relocation table'

@@ -21,8 +21,8 @@ fail() {
   failures=$((failures + 1))
 }
 
-size=$(stat -c %s "$exe")
-[ "$size" -le "$limit" ] || fail "$size bytes, more than $limit"
+size_on_disk=$(stat -c %s "$exe")
+[ "$size_on_disk" -le "$limit" ] || fail "$size_on_disk bytes, more than $limit"
 
 headers "$exe"
 [ "$(u32 "$exe" $((file - 4)))" = 17744 ] || fail "no PE signature" # "PE\0\0"
@@ -58,6 +58,51 @@ cmp -s "$work/folded" "$work/linked" || fail "relocations differ from the linker
 [ "$(u32 "$exe" $((optional + 36)))" = 512 ] || fail "file alignment is not 512"
 "$fold" --check "$exe" || fail "the layout breaks a loader's rules"
 
+# Every header field fold_relocs writes, against what the linker's sections
+# say it must be: the same sections less .reloc, whose table follows
+# .rdata's contents on the next 4-byte boundary, the data laid out in turn
+# behind the headers, and the sums over the sections.
+want() { # want FIELD GOT EXPECTED
+  [ "$2" = "$3" ] || fail "$1 is $2, not $3"
+}
+align() { echo $((($1 + $2 - 1) / $2 * $2)); }
+field() { u32 "$1" $((table + $2 * 40 + $3)); } # field IMAGE INDEX OFFSET, after `headers IMAGE`
+headers "$linked"
+declare -A was
+for ((i = 0; i < sections; i++)); do
+  for at in 8 12 16 36; do was[$i,$at]=$(field "$linked" $i $at); done
+  name=$(dd if="$linked" bs=1 skip=$((table + i * 40)) count=8 status=none | tr -d '\0')
+  [ "$name" = .rdata ] && rdata=$i
+done
+linked_sections=$sections linked_relocations=$(u32 "$linked" $((directories + 5 * 8 + 4)))
+headers "$exe"
+want "the section count" "$sections" $((linked_sections - 1))
+section_alignment=$(u32 "$exe" $((optional + 32)))
+raw=$(align $((table + sections * 40)) 512) initialized=0 end=0
+want SizeOfHeaders "$(u32 "$exe" $((optional + 60)))" "$raw"
+for ((i = 0; i < sections; i++)); do
+  size=${was[$i,8]} bytes=${was[$i,16]}
+  if [ "$i" = "$rdata" ]; then
+    want "the relocation directory's address" "$(u32 "$exe" $((directories + 5 * 8)))" \
+      $((was[$i,12] + $(align "$size" 4)))
+    size=$(($(align "$size" 4) + linked_relocations))
+    bytes=$(align "$size" 512)
+    [ "$bytes" -ge "${was[$i,16]}" ] || bytes=${was[$i,16]}
+  fi
+  want "section $i's VirtualSize" "$(field "$exe" $i 8)" "$size"
+  want "section $i's VirtualAddress" "$(field "$exe" $i 12)" "${was[$i,12]}"
+  want "section $i's SizeOfRawData" "$(field "$exe" $i 16)" "$bytes"
+  want "section $i's PointerToRawData" "$(field "$exe" $i 20)" $((bytes ? raw : 0))
+  want "section $i's Characteristics" "$(field "$exe" $i 36)" "${was[$i,36]}"
+  raw=$((raw + bytes))
+  [ $((was[$i,36] & 0x40)) = 0 ] || initialized=$((initialized + bytes))
+  end=$(align $((was[$i,12] + (size > bytes ? size : bytes))) "$section_alignment")
+done
+want SizeOfInitializedData "$(u32 "$exe" $((optional + 8)))" "$initialized"
+want SizeOfImage "$(u32 "$exe" $((optional + 56)))" "$end"
+want CheckSum "$(u32 "$exe" $((optional + 64)))" 0
+want "the file's size" "$size_on_disk" "$raw"
+
 for ((i = 0; i < sections; i++)); do
   traits=$(u32 "$exe" $((table + i * 40 + 36)))
   if [ $((traits & 0x80000000)) != 0 ] && [ $((traits & 0x20000000)) != 0 ]; then
@@ -72,5 +117,5 @@ imports=$(objdump -p "$exe" | awk '
 expected="CloseHandle CreateFileA ExitProcess GetFileSize GetProcessHeap GetStdHandle HeapAlloc HeapFree ReadFile WriteFile dll KERNEL32.dll "
 [ "$imports" = "$expected" ] || fail "imports are: $imports"
 
-echo "$exe: $size bytes; $((failures == 0)) passed, $((failures > 0)) failed"
+echo "$exe: $size_on_disk bytes; $((failures == 0)) passed, $((failures > 0)) failed"
 [ "$failures" = 0 ]
