@@ -24,6 +24,53 @@ static void ProcFdName(int Fd, char (&Name)[32]) {
   while ((Fd /= 10) != 0);
 }
 
+// Opens FileName for reading by name when it names the very regular file
+// Looked at; -1 otherwise. O_NONBLOCK keeps a FIFO swapped in since the look
+// from holding the open up, and comes off once the file is known for the
+// one looked at: the read waits for the file, never spins on it.
+static int OpenLookedAt(LPCSTR FileName, const struct stat &Looked) {
+  int Fd = open(FileName, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (Fd < 0)
+    return -1;
+  struct stat Opened;
+  if (fstat(Fd, &Opened) != 0 || !S_ISREG(Opened.st_mode) || Opened.st_dev != Looked.st_dev ||
+      Opened.st_ino != Looked.st_ino || fcntl(Fd, F_SETFL, 0) != 0) {
+    close(Fd);
+    return -1;
+  }
+  return Fd;
+}
+
+#ifdef O_PATH
+static const int CantByHandle = -2;
+
+// Opens for reading the file that the O_PATH descriptor Path holds, the
+// regular file Looked at, by its file handle: -1 when it can't be read,
+// CantByHandle when the process may not open files by handle
+// (CAP_DAC_READ_SEARCH) or the file system has none. The handle is opened
+// on the current directory's mount, so only a file on that one is.
+static int OpenByHandle(int Path, const struct stat &Looked) {
+  alignas(struct file_handle) char Storage[sizeof(struct file_handle) + MAX_HANDLE_SZ];
+  struct file_handle *Handle = (struct file_handle *)Storage;
+  int Mount, Here;
+  Handle->handle_bytes = MAX_HANDLE_SZ;
+  if (name_to_handle_at(AT_FDCWD, ".", Handle, &Here, 0) != 0)
+    return CantByHandle;
+  Handle->handle_bytes = MAX_HANDLE_SZ;
+  if (name_to_handle_at(Path, "", Handle, &Mount, AT_EMPTY_PATH) != 0 || Mount != Here)
+    return CantByHandle;
+  int Fd = open_by_handle_at(AT_FDCWD, Handle, O_RDONLY | O_NOCTTY);
+  if (Fd < 0)
+    return errno == EPERM ? CantByHandle : -1;
+  struct stat Opened;
+  if (fstat(Fd, &Opened) != 0 || Opened.st_dev != Looked.st_dev || Opened.st_ino != Looked.st_ino) {
+    close(Fd);
+    return -1;
+  }
+  return Fd;
+}
+#endif
+
 // Opens FileName for reading when it names a regular file; -1 otherwise.
 //
 // Windows opens only files as files. Anything else (a directory, a FIFO, a
@@ -33,15 +80,16 @@ static void ProcFdName(int Fd, char (&Name)[32]) {
 // swapped in between lets one through after all. So on Linux the name is
 // resolved once, by an O_PATH open that acts on nothing it finds; that is
 // looked at, and opened for reading through /proc/self/fd, which reaches the
-// very same file whatever the name now holds. Where O_PATH or /proc is
-// missing, the name is looked at, opened (O_NONBLOCK: a FIFO swapped in
-// can't make it wait for a writer) and looked at once more.
+// very same file whatever the name now holds. Without /proc it is opened by
+// its file handle where the process may (CAP_DAC_READ_SEARCH), which reaches
+// it as surely; elsewhere, and where O_PATH is missing, by name, checked to
+// be the file looked at: a FIFO swapped in between may then be opened, never
+// read or shown.
 //
 // No O_CLOEXEC: the program never starts another, and musl would spend a
 // system call on it.
 static int OpenRegularFile(LPCSTR FileName) {
   struct stat Status;
-  int Fd;
 #ifdef O_PATH
   int Path = open(FileName, O_PATH);
   if (Path < 0)
@@ -52,23 +100,20 @@ static int OpenRegularFile(LPCSTR FileName) {
   }
   char Name[32];
   ProcFdName(Path, Name);
-  Fd = open(Name, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-  int Error = errno;
+  int Fd = open(Name, O_RDONLY | O_NOCTTY);
+  if (Fd < 0 && errno == ENOENT) {
+    // No /proc here.
+    Fd = OpenByHandle(Path, Status);
+    if (Fd == CantByHandle)
+      Fd = OpenLookedAt(FileName, Status);
+  }
   close(Path);
-  if (Fd >= 0 || Error != ENOENT)
-    return Fd;
-    // No /proc here: the name alone, as below.
-#endif
+  return Fd;
+#else
   if (stat(FileName, &Status) != 0 || !S_ISREG(Status.st_mode))
     return -1;
-  Fd = open(FileName, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-  if (Fd < 0)
-    return -1;
-  if (fstat(Fd, &Status) != 0 || !S_ISREG(Status.st_mode)) {
-    close(Fd);
-    return -1;
-  }
-  return Fd;
+  return OpenLookedAt(FileName, Status);
+#endif
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR FileName, DWORD DesiredAccess, DWORD ShareMode,
@@ -111,8 +156,9 @@ BOOL WINAPI CloseHandle(HANDLE Object) {
 static const DWORD LargestStep = 1u << 30;
 
 // Moves Count bytes between Fd and Buffer, going on after short transfers,
-// interruptions and a descriptor that would block, until all are moved, the
-// file ends (reading), or a real error occurs. Done receives the bytes moved.
+// interruptions and a standard output that would block, until all are moved,
+// the file ends (reading), or a real error occurs. Done receives the bytes
+// moved.
 static BOOL Transfer(int Fd, char *Buffer, DWORD Count, LPDWORD Done, bool Writing) {
   DWORD Moved = 0;
   BOOL Ok = TRUE;
@@ -130,10 +176,13 @@ static BOOL Transfer(int Fd, char *Buffer, DWORD Count, LPDWORD Done, bool Writi
     }
     if (errno == EINTR)
       continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      struct pollfd Wait = {Fd, (short)(Writing ? POLLOUT : POLLIN), 0};
-      poll(&Wait, 1, -1);
-      continue;
+    // Standard output may be non-blocking: wait for room, and stop where
+    // the wait itself fails. The file is read blocking, so a read that
+    // would block is an error like any other.
+    if (Writing && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      struct pollfd Wait = {Fd, POLLOUT, 0};
+      if (poll(&Wait, 1, -1) >= 0 ? (Wait.revents & POLLNVAL) == 0 : errno == EINTR)
+        continue;
     }
     Ok = FALSE;
     break;

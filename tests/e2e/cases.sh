@@ -16,21 +16,31 @@
 #   OPTION, as the build knows it
 #     --bits 32|64                  the program's width
 #     --sanitized                   built with AddressSanitizer and UBSan
+#     --timeout SECONDS             the case's own time limit, as its runner
+#                                   has it: the case is stopped 10 s before,
+#                                   so that what it made is cleaned up
 #
 # A "holder" keeps test.txt open for the locked-file case: it prints "held"
 # once it has the file and lets go when its standard input closes.
 set -u
-mode=all only= bits= sanitized=
+mode=all only= bits= sanitized= limit=
+arguments=("$@")
 while [ $# -gt 0 ]; do
   case $1 in
   --list) mode=list ;;
   --case) mode=one only=$2 && shift ;;
   --bits) bits=$2 && shift ;;
   --sanitized) sanitized=yes ;;
+  --timeout) limit=$2 && shift ;;
   *) break ;;
   esac
   shift
 done
+# A case runs under a deadline of its own, short of its runner's, which may
+# kill it outright: stopped by a signal, it still removes what it made.
+if [ -n "$limit" ] && [ -z "${SHOWFILE_CASE_DEADLINE:-}" ]; then
+  SHOWFILE_CASE_DEADLINE=$((limit - 10)) exec timeout -k 5 $((limit - 10)) bash "$0" "${arguments[@]}"
+fi
 usage() {
   echo "usage: $0 --list | [--bits 32|64] [--sanitized] [--case NAME] KIND PROGRAM [ARG...]" >&2
   exit 2
@@ -62,7 +72,20 @@ if [ $mode != list ]; then
   *) usage ;;
   esac
   work=$(mktemp -d)
-  trap 'chmod -R u+rwx "$work"; rm -rf "$work"' EXIT
+  # Memory cgroups a case made ("cgroups", one a line) go too, with what
+  # still runs in them.
+  clean_up() {
+    local group pid
+    while read -r group; do
+      [ -d "$group" ] || continue
+      while read -r pid; do kill -9 "$pid"; done <"$group/cgroup.procs"
+      for _ in $(seq 50); do rmdir "$group" && break; sleep 0.1; done
+    done < <(cat "$work/cgroups" 2>/dev/null)
+    chmod -R u+rwx "$work"
+    rm -rf "$work"
+  }
+  trap clean_up EXIT
+  trap 'exit 143' TERM
   # Reachable by the ordinary user that the permission cases run as.
   chmod 755 "$work"
 fi
@@ -137,17 +160,23 @@ as_user() {
   put 'abc'
   chmod "$1" "$2"
 }
-# As root, run as nobody, from a copy of the program in a place nobody can
-# reach; otherwise as run.
-run_as_user() {
-  [ "$(id -u)" = 0 ] || { run; return; }
-  local copy=$work/bin/${program##*/} word command=()
+# As root, the runner as nobody, in "command", from a copy of the program in
+# a place nobody can reach; otherwise the runner itself.
+user_command() {
+  command=("${runner[@]}")
+  [ "$(id -u)" = 0 ] || return 0
+  local copy=$work/bin/${program##*/} word
   [ -e "$copy" ] || { mkdir -p "$work/bin" && cp "$program" "$copy"; } || return 99
+  command=(setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups --)
   for word in "${runner[@]}"; do
     [ "$word" = "$program" ] && word=$copy
     command+=("$word")
   done
-  setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups -- "${command[@]}"
+}
+run_as_user() {
+  local command
+  user_command || return
+  "${command[@]}"
 }
 # memory_cgroup LIMIT SETUP...: makes a memory cgroup of LIMIT bytes under
 # this process's own, for "in_cgroup" to run the program in, and leaves its
@@ -169,9 +198,30 @@ memory_cgroup() {
       mkdir "$group" && echo "$limit" >"$group/memory.max" || group=
     fi
   fi
-  [ -n "$group" ] || skip "no memory cgroup with a limit can be made under this process's"
+  [ -n "$group" ] || skip "no memory cgroup with a limit can be made under this process's own: its v1 memory cgroup isn't writable here, and its v2 cgroup doesn't delegate the memory controller"
+  echo "$group" >>"$work/cgroups"
   echo "$group" >cgroup
   echo 'rmdir "$(cat cgroup)"' >after
+  "$@"
+}
+# held_by_another KIB SETUP...: another process in the cgroup holds KIB KiB
+# of memory while the program runs (dd, its block written into a FIFO that
+# nobody reads), and must still be there after.
+held_by_another() {
+  local kib=$1 usage
+  shift
+  mkfifo hold
+  exec 7<>hold
+  sh -c 'echo $$ >"$0/cgroup.procs" && exec dd bs="$1"k count=1 if=/dev/zero status=none' \
+    "$(cat cgroup)" "$kib" >hold 2>/dev/null &
+  usage=$(cat cgroup)/memory.usage_in_bytes
+  [ -e "$usage" ] || usage=$(cat cgroup)/memory.current
+  for _ in $(seq 200); do
+    [ "$(cat "$usage")" -ge $((kib << 10)) ] && break
+    sleep 0.05
+  done
+  head -1 "$(cat cgroup)/cgroup.procs" >holder
+  echo 'kill -0 "$(cat holder)" && kill "$(cat holder)" && wait && exec 7>&- && rmdir "$(cat cgroup)"' >after
   "$@"
 }
 
@@ -234,6 +284,22 @@ address_space_limit() {
     run >out
   )
 }
+# A stack of 12 KiB, the least the kernel here starts a program in reliably
+# (in 10 KiB, even /bin/true crashes at times): the large block's memory
+# cgroup check keeps what it reads off the stack.
+small_stack() {
+  [ -z "$emulated" ] || skip "qemu needs a stack of its own"
+  [ -z "$sanitized" ] || skip "the sanitizers need a stack of their own"
+  not_under memcheck "valgrind needs a stack of its own"
+  not_under wine "Wine needs a stack of its own"
+  (
+    ulimit -s 12
+    exec "${runner[@]}" >out
+  )
+  local status=$?
+  cp test.txt expected.prefix
+  return $status
+}
 # While another process appends to test.txt, the output must be a prefix of
 # the file as it ends up, and no shorter than the file was before.
 while_appending() {
@@ -285,6 +351,9 @@ traced() {
 }
 injected() { traced -o /dev/null -P test.txt -e inject="$1" >out; }
 read_error() { injected read:error=EIO; }
+# The file read blocking: a read that says it would block is an error, never
+# a reason to try again and again.
+read_would_block() { injected read:error=EAGAIN; }
 read_interrupted() { injected read:error=EINTR:when=1; }
 # Wine opens files in its server, which strace doesn't follow.
 open_fails() {
@@ -353,6 +422,21 @@ nonblocking_pipe() {
   cp test.txt expected.prefix
   return "$status"
 }
+# The same, the wait itself failing: the write stops there, with what went
+# out before.
+poll_fails() {
+  not_under wine "Wine waits in its own way"
+  [ -z "$emulated" ] || skip "the emulator polls for itself"
+  needs_strace
+  local status
+  perl -MFcntl -e 'fcntl(STDOUT, F_SETFL, fcntl(STDOUT, F_GETFL, 0) | O_NONBLOCK) or die;
+                   exec @ARGV or die' strace -f -qq -o /dev/null -e inject=poll,ppoll:error=ENOMEM \
+    "${runner[@]}" | { sleep 0.5; cat >out; }
+  status=${PIPESTATUS[0]}
+  [ "$(stat -c %s out)" -lt "$(stat -c %s test.txt)" ] || problem "all of it went out"
+  head -c "$(stat -c %s out)" test.txt >expected.prefix
+  return "$status"
+}
 # A large write into a pipe widens it first: the reader finds it 1 MiB wide.
 widened_pipe() {
   not_under wine "the pipe is Wine's to widen"
@@ -363,34 +447,74 @@ widened_pipe() {
   cp test.txt expected.prefix
   return "$status"
 }
+# swap TRY WRITER SHOWN COMMAND...: test.txt names regular.txt while
+# COMMAND, the program under strace writing "trace", runs; while strace holds
+# a call back (it says DELAYED) the name is swapped for the FIFO. With
+# WRITER "yes" a writer waits at the FIFO and must get through to a later
+# reader. SHOWN is what the output may be (grep).
+swap() {
+  local try=$1 writer=$2 shown=$3 status
+  shift 3
+  ln -sfn regular.txt test.txt
+  rm -f trace
+  if [ "$writer" = yes ]; then
+    (printf 'from the writer' >fifo) &
+    echo $! >writer
+  fi
+  (
+    for _ in $(seq 1000); do
+      grep -q DELAYED trace 2>/dev/null && ln -sfn fifo test.txt && exit
+      sleep 0.01
+    done
+  ) &
+  "$@" >out 2>traced.err
+  status=$?
+  grep -v '^strace: Requested path' traced.err >&2
+  wait $! || problem "try $try: the call was never held back"
+  if [ "$writer" = yes ]; then
+    timeout 5 cat fifo >from.fifo
+    wait "$(cat writer)" && [ "$(cat from.fifo)" = 'from the writer' ] ||
+      problem "try $try: the writer never got through to the later reader"
+  fi
+  grep -qx "$shown" out || problem "try $try: $(od -c out | head -2)"
+  return $status
+}
 # The name swapped for a FIFO with a writer waiting at it, while the program
 # looks at what the name held, ten times: the writer never gets through.
-# strace holds the look back; the swap is made while it waits.
 swapped_name() {
   not_under wine "Wine opens a FIFO as a file; Windows has no FIFOs"
-  local try status
+  needs_strace
   printf 'the regular file' >regular.txt
   mkfifo fifo
   for try in $(seq 10); do
-    ln -sfn regular.txt test.txt
-    rm -f trace
-    (printf 'from the writer' >fifo) &
-    echo $! >writer
-    (
-      for _ in $(seq 1000); do
-        grep -q DELAYED trace 2>/dev/null && ln -sfn fifo test.txt && exit
-        sleep 0.01
-      done
-    ) &
-    traced -o trace -P test.txt -P regular.txt \
-      -e inject=%stat,%lstat,%fstat:delay_exit=300000 >out
-    status=$?
-    wait $! || problem "try $try: the look was never held back"
-    timeout 5 cat fifo >from.fifo
-    wait "$(cat writer)" && [ "$(cat from.fifo)" = 'from the writer' ] ||
-      problem "try $try: the writer got through"
-    grep -qx 'the regular file\|file not found' out || problem "try $try: $(od -c out | head -2)"
-    [ "$status" = 0 ] || return "$status"
+    swap "$try" yes 'the regular file\|file not found' strace -f -qq -o trace -P test.txt \
+      -P regular.txt -e inject=%stat,%lstat,%fstat:delay_exit=300000 "${runner[@]}" || return
+  done
+  cp out expected.prefix
+}
+# The same without /proc, the swap made while the name's first open, the
+# look, is held back. As root the program opens what it looked at by its
+# file handle: the writer gets through and the regular file is shown. As
+# nobody it opens the name and checks what it got: a FIFO swapped in (no
+# writer at it, so an open that waited would hang) is never shown.
+swapped_name_without_proc() {
+  not_under wine "Wine can't start without /proc"
+  not_under memcheck "valgrind can't start without /proc"
+  [ -z "$sanitized" ] || skip "AddressSanitizer reads /proc as it starts"
+  needs_strace
+  [ "$(id -u)" = 0 ] && command -v unshare >/dev/null || skip "only root can hide /proc"
+  local said hide=(unshare --mount sh -c 'mount -t tmpfs none /proc && exec "$@"' sh) try
+  said=$("${hide[@]}" true 2>&1) || skip "/proc can't be hidden here: $said"
+  as_user 644 test.txt
+  user_command
+  local trace=(strace -f -qq -o trace -P test.txt -e inject=open,openat:delay_exit=300000:when=1)
+  printf 'the regular file' >regular.txt
+  mkfifo -m 644 fifo
+  for try in 1 2 3; do
+    swap "$try" yes 'the regular file' "${hide[@]}" "${trace[@]}" "${runner[@]}" || return
+  done
+  for try in 4 5 6; do
+    swap "$try" no 'file not found' "${hide[@]}" "${trace[@]}" "${command[@]}" || return
   done
   cp out expected.prefix
 }
@@ -435,7 +559,8 @@ check() {
   [ $mode != one ] || exit $result
 }
 
-declare -A timeout=([4g-minus-2-shown]=120 [memory-cgroup-under]=90 [memory-cgroup-cached]=90 [swapped-name]=120)
+declare -A timeout=([4g-minus-2-shown]=120 [memory-cgroup-under]=90 [memory-cgroup-cached]=90
+  [swapped-name]=120 [swapped-name-without-proc]=60)
 passed=0 failed=0 skipped=0
 #     name               stdout                   exit  how               setup
 check no-file            'file not found'         0     to_file           true
@@ -445,6 +570,7 @@ check directory          'file not found'         0     to_file           mkdir 
 check link-to-dir        'file not found'         0     to_file           link_to_dir
 check fifo-with-writer   'file not found'         0     to_file           fifo_with_writer
 check swapped-name       ''                       0     swapped_name      true
+check swapped-name-without-proc '' 0 swapped_name_without_proc true
 check without-proc       'abc'                    0     without_proc      put 'abc'
 check locked             'file not found'         0     to_file           locked x
 check locked-shared      'file not found'         0     to_file           locked s
@@ -466,13 +592,17 @@ check 4g-minus-3-wraps   ''                       1     to_file           only 3
 check 4g-minus-4-wraps   ''                       1     to_file           only 32 sparse 4294967292 'xyz'
 check 4g-minus-2-shown   'xyz'                    0     to_file           only 64 sparse 4294967294 'xyz'
 check address-space-limit ''                      1     address_space_limit sparse 67108864 'xyz'
+check small-stack        ''                       0     small_stack       put_megabytes 3
 check memory-cgroup-over ''                       1     in_cgroup         memory_cgroup 314572800 sparse 419430400 'xyz'
 check memory-cgroup-cached ''                      0     in_cached_cgroup  memory_cgroup 314572800 put_megabytes 100
 check memory-cgroup-under ''                      0     in_cgroup_whole   memory_cgroup 314572800 put_megabytes 100
+check memory-cgroup-rounded ''                    1     in_cgroup         memory_cgroup 67108864 sparse 65011696 'xyz'
+check memory-cgroup-shared ''                     1     in_cgroup         memory_cgroup 8388608 held_by_another 6656 sparse 1992294 'xyz'
 check to-pipe            'abc\n'                  0     to_pipe           put 'abc\n'
 check growing            ''                       0     while_appending   put_megabytes 1
 check shrunk             ''                       0     shrunk            put_megabytes 1
 check read-error         ''                       1     read_error        put 'abc'
+check read-would-block   ''                       1     read_would_block  put 'abc'
 check read-interrupted   'abc'                    0     read_interrupted  put 'abc'
 check lock-error         'abc'                    0     lock_error        put 'abc'
 check stdout-closed      ''                       1     closed            put 'abc'
@@ -482,6 +612,7 @@ check reader-quits       ''                       1     reader_quits      put_me
 check size-limit         ''                       1     size_limit        put_megabytes 1
 check stopped-write      ''                       0     stopped_write     put_megabytes 3
 check nonblocking-pipe   ''                       0     nonblocking_pipe  put_megabytes 3
+check poll-fails         ''                       1     poll_fails        put_megabytes 3
 check widened-pipe       ''                       0     widened_pipe      put_megabytes 3
 
 case $mode in
