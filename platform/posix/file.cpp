@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "platform/posix/handle.h"
@@ -155,23 +156,45 @@ BOOL WINAPI CloseHandle(HANDLE Object) {
 // of 2 GiB anyway, and other systems may refuse counts above SSIZE_MAX.
 static const DWORD LargestStep = 1u << 30;
 
+// How Transfer moves bytes: read from the file, written to standard output
+// with write(2), or handed to a pipe with vmsplice(2).
+enum MOVE { Reading, Writing, Splicing };
+
 // Moves Count bytes between Fd and Buffer, going on after short transfers,
 // interruptions and a standard output that would block, until all are moved,
 // the file ends (reading), or a real error occurs. Done receives the bytes
-// moved.
-static BOOL Transfer(int Fd, char *Buffer, DWORD Count, LPDWORD Done, bool Writing) {
+// moved. A pipe that refuses vmsplice before any byte has moved is written
+// to instead.
+static BOOL Transfer(int Fd, char *Buffer, DWORD Count, LPDWORD Done, MOVE How) {
   DWORD Moved = 0;
   BOOL Ok = TRUE;
   while (Moved < Count) {
     DWORD Step = Count - Moved < LargestStep ? Count - Moved : LargestStep;
-    ssize_t Result = Writing ? write(Fd, Buffer + Moved, Step) : read(Fd, Buffer + Moved, Step);
+    ssize_t Result;
+    if (How == Reading) {
+      Result = read(Fd, Buffer + Moved, Step);
+    } else if (How == Writing) {
+      Result = write(Fd, Buffer + Moved, Step);
+    } else {
+#ifdef SPLICE_F_GIFT
+      struct iovec Piece = {Buffer + Moved, Step};
+      Result = vmsplice(Fd, &Piece, 1, 0);
+#else
+      Result = -1;
+      errno = ENOSYS;
+#endif
+      if (Result < 0 && Moved == 0 && (errno == EINVAL || errno == ENOSYS || errno == EBADF)) {
+        How = Writing;
+        continue;
+      }
+    }
     if (Result > 0) {
       Moved += (DWORD)Result;
       continue;
     }
     if (Result == 0) {
       // End of file; a write that takes nothing would never finish.
-      Ok = !Writing;
+      Ok = How == Reading;
       break;
     }
     if (errno == EINTR)
@@ -179,7 +202,7 @@ static BOOL Transfer(int Fd, char *Buffer, DWORD Count, LPDWORD Done, bool Writi
     // Standard output may be non-blocking: wait for room, and stop where
     // the wait itself fails. The file is read blocking, so a read that
     // would block is an error like any other.
-    if (Writing && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    if (How != Reading && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       struct pollfd Wait = {Fd, POLLOUT, 0};
       if (poll(&Wait, 1, -1) >= 0 ? (Wait.revents & POLLNVAL) == 0 : errno == EINTR)
         continue;
@@ -194,8 +217,11 @@ static BOOL Transfer(int Fd, char *Buffer, DWORD Count, LPDWORD Done, bool Writi
 
 BOOL WINAPI ReadFile(HANDLE File, LPVOID Buffer, DWORD BytesToRead, LPDWORD BytesRead,
                      LPOVERLAPPED) {
-  return Transfer(FdOf(File), (char *)Buffer, BytesToRead, BytesRead, false);
+  return Transfer(FdOf(File), (char *)Buffer, BytesToRead, BytesRead, Reading);
 }
+
+// A large write into a pipe (or a FIFO) goes differently, from this size on.
+static const DWORD LargeWrite = 64u << 10;
 
 // A pipe holds 64 KiB unless asked for more, so a large write into one goes
 // in 64 KiB steps, each waiting for the reader to make room. Where the system
@@ -205,20 +231,30 @@ BOOL WINAPI ReadFile(HANDLE File, LPVOID Buffer, DWORD BytesToRead, LPDWORD Byte
 // goes ahead.
 static const int WidePipe = 1 << 20;
 
-static void WidenPipe(int Fd, DWORD Count) {
+static void WidenPipe(int Fd) {
 #ifdef F_SETPIPE_SZ
-  struct stat Status;
-  if (Count > (64u << 10) && fstat(Fd, &Status) == 0 && S_ISFIFO(Status.st_mode) &&
-      fcntl(Fd, F_GETPIPE_SZ) < WidePipe)
+  if (fcntl(Fd, F_GETPIPE_SZ) < WidePipe)
     fcntl(Fd, F_SETPIPE_SZ, WidePipe);
 #else
   (void)Fd;
-  (void)Count;
 #endif
 }
 
+// A large text goes into a pipe by vmsplice, which hands the pipe the
+// buffer's pages instead of copying them: the reader's copy is the only one.
+// That is safe because the pipe takes references of its own to the pages
+// (no SPLICE_F_GIFT: they stay the program's too), so the buffer may be freed
+// and the process may end before the reader has read, and what the reader
+// gets is what the buffer held, since nothing writes to the buffer once it
+// is handed over: ShowFile only frees it.
 BOOL WINAPI WriteFile(HANDLE File, LPCVOID Buffer, DWORD BytesToWrite, LPDWORD BytesWritten,
                       LPOVERLAPPED) {
-  WidenPipe(FdOf(File), BytesToWrite);
-  return Transfer(FdOf(File), (char *)Buffer, BytesToWrite, BytesWritten, true);
+  int Fd = FdOf(File);
+  struct stat Status;
+  MOVE How = Writing;
+  if (BytesToWrite >= LargeWrite && fstat(Fd, &Status) == 0 && S_ISFIFO(Status.st_mode)) {
+    WidenPipe(Fd);
+    How = Splicing;
+  }
+  return Transfer(Fd, (char *)Buffer, BytesToWrite, BytesWritten, How);
 }
