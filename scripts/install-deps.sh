@@ -50,14 +50,14 @@ declare -A parts=(
   [win64]="mingw-w64-x86-64-dev:/usr/x86_64-w64-mingw32/include/windows.h"
   [i686]="g++-i686-linux-gnu:i686-linux-gnu-g++ qemu-user-static:qemu-i386-static musl-dev:i386?:/usr/lib/i386-linux-musl/musl-gcc.specs strace:strace"
   [s390x]="g++-s390x-linux-gnu:s390x-linux-gnu-g++ qemu-user-static:qemu-s390x-static musl-dev:s390x?:/usr/lib/s390x-linux-musl/musl-gcc.specs strace:strace"
-  [bench]="libbenchmark-dev:/usr/include/benchmark/benchmark.h hyperfine:hyperfine valgrind:valgrind strace:strace gnuplot-nox:gnuplot busybox-static:busybox toybox:toybox rust-coreutils?:/usr/lib/cargo/bin/coreutils/cat"
+  [bench]="libbenchmark-dev:/usr/include/benchmark/benchmark.h hyperfine:hyperfine time:/usr/bin/time valgrind:valgrind strace:strace gnuplot-nox:gnuplot busybox-static:busybox toybox:toybox rust-coreutils?:/usr/lib/cargo/bin/coreutils/cat"
 )
 
 if [ "$want" = left-out ]; then
   [ -s "$build/left-out" ] || exit 0
   refused=$(cut -d' ' -f1 "$build/left-out" | tr '\n' ' ' | sed 's/ $//')
   echo "Left out because apt refused their packages: $(sed 's/^\([^ ]*\) /\1 (/; s/$/)/' "$build/left-out" | tr '\n' ';' | sed 's/;$//; s/;/; /g')." \
-    "Once apt-get update fetches every list, make test installs and runs them; or install their packages by hand and run: make $refused"
+    "Once apt-get update fetches every list, the same make command installs them; or install their packages by hand and run: make $refused"
   exit 1
 fi
 

@@ -165,7 +165,7 @@ scenario half-synced --failing i386 --refused wine32:i386 --helps \
 # named, with apt's reason.
 scenario half-synced-drifted --failing i386 --refused wine32:i386 \
   --says "Leaving out the win32 preset: apt refuses wine32:i386: libwine : Depends: libssl3" \
-  --left-out "win32 (apt refuses wine32:i386: libwine : Depends: libssl3 (>= 3.0.22) but 3.0.20-1 is to be installed). Once apt-get update fetches every list, make test installs and runs them; or install their packages by hand and run: make win32" \
+  --left-out "win32 (apt refuses wine32:i386: libwine : Depends: libssl3 (>= 3.0.22) but 3.0.20-1 is to be installed). Once apt-get update fetches every list, the same make command installs them; or install their packages by hand and run: make win32" \
   -- native asan win64 i686 s390x
 # A list of the machine's own architecture fails, and the install works:
 # the list is named, and nothing is preferred.
