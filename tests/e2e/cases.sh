@@ -354,7 +354,10 @@ injected() { traced -o /dev/null -P test.txt -e inject="$1" >out; }
 read_error() { injected read:error=EIO; }
 # The file read blocking: a read that says it would block is an error, never
 # a reason to try again and again.
-read_would_block() { injected read:error=EAGAIN; }
+read_would_block() {
+  not_under wine "Wine tries a read that would block again, for ever"
+  injected read:error=EAGAIN
+}
 read_interrupted() { injected read:error=EINTR:when=1; }
 # Wine opens files in its server, which strace doesn't follow.
 open_fails() {
