@@ -17,7 +17,7 @@ run:
 	    echo "--- build/win$$bits/showfile.exe can't be shown: what it needs couldn't be installed (see above)"; \
 	    missing=yes; continue; fi; \
 	  cmake --preset win$$bits >/dev/null && cmake --build --preset win$$bits --target showfile.exe_folded || exit 1; \
-	  [ -d build/win32/wineprefix ] || $(WINE_ENV) wineboot --init >/dev/null 2>&1; \
+	  [ -d build/win32/wineprefix ] || { mkdir -p build/win32 && $(WINE_ENV) wineboot --init >/dev/null 2>&1; }; \
 	  echo "--- sample/test.txt through build/win$$bits/showfile.exe under Wine:"; \
 	  (cd sample && $(WINE_ENV) wine ../build/win$$bits/showfile.exe); code=$$?; echo; \
 	  echo "--- exit code $$code"; done; \
