@@ -82,9 +82,11 @@ LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T Bytes) {
 #ifdef __linux__
   // What is held against the limits is what will be mapped and filled: the
   // header, the block and the rest of its last page.
-  SIZE_T Page = (SIZE_T)sysconf(_SC_PAGESIZE);
-  if (Length >= CheckedFrom && !FitsUnderMemoryLimits((Length + Page - 1) & ~(Page - 1)))
-    return 0;
+  if (Length >= CheckedFrom) {
+    SIZE_T Page = (SIZE_T)sysconf(_SC_PAGESIZE);
+    if (!FitsUnderMemoryLimits((Length + Page - 1) & ~(Page - 1)))
+      return 0;
+  }
 #endif
 #ifdef MAP_POPULATE
   if (!Huge)
