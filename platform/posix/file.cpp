@@ -25,17 +25,27 @@ static void ProcFdName(int Fd, char (&Name)[32]) {
   while ((Fd /= 10) != 0);
 }
 
+// Fd when it is open on the very regular file Looked at; otherwise it is
+// closed, and -1.
+static int KeptIfLookedAt(int Fd, const struct stat &Looked) {
+  struct stat Opened;
+  if (Fd < 0)
+    return -1;
+  if (fstat(Fd, &Opened) != 0 || !S_ISREG(Opened.st_mode) || Opened.st_dev != Looked.st_dev ||
+      Opened.st_ino != Looked.st_ino) {
+    close(Fd);
+    return -1;
+  }
+  return Fd;
+}
+
 // Opens FileName for reading by name when it names the very regular file
 // Looked at; -1 otherwise. O_NONBLOCK keeps a FIFO swapped in since the look
 // from holding the open up, and comes off once the file is known for the
 // one looked at: the read waits for the file, never spins on it.
 static int OpenLookedAt(LPCSTR FileName, const struct stat &Looked) {
-  int Fd = open(FileName, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-  if (Fd < 0)
-    return -1;
-  struct stat Opened;
-  if (fstat(Fd, &Opened) != 0 || !S_ISREG(Opened.st_mode) || Opened.st_dev != Looked.st_dev ||
-      Opened.st_ino != Looked.st_ino || fcntl(Fd, F_SETFL, 0) != 0) {
+  int Fd = KeptIfLookedAt(open(FileName, O_RDONLY | O_NONBLOCK | O_NOCTTY), Looked);
+  if (Fd >= 0 && fcntl(Fd, F_SETFL, 0) != 0) {
     close(Fd);
     return -1;
   }
@@ -63,12 +73,7 @@ static int OpenByHandle(int Path, const struct stat &Looked) {
   int Fd = open_by_handle_at(AT_FDCWD, Handle, O_RDONLY | O_NOCTTY);
   if (Fd < 0)
     return errno == EPERM ? CantByHandle : -1;
-  struct stat Opened;
-  if (fstat(Fd, &Opened) != 0 || Opened.st_dev != Looked.st_dev || Opened.st_ino != Looked.st_ino) {
-    close(Fd);
-    return -1;
-  }
-  return Fd;
+  return KeptIfLookedAt(Fd, Looked);
 }
 #endif
 
