@@ -383,7 +383,7 @@ static unsigned long long RoomInTree(const char *Root, const CGROUP_FILES &Files
     TEXT Directory;
     const char *Parts[] = {Root, Point};
     const size_t Lengths[] = {strlen(Root), PointLength};
-    if (!Join(Directory, Parts, Lengths, 2, 0))
+    if (!Join(Directory, Parts, Lengths, 2, LongestName))
       return NoRoom;
     size_t Top = Directory.Length;
     bool Found = false;
@@ -404,20 +404,10 @@ static unsigned long long RoomInTree(const char *Root, const CGROUP_FILES &Files
     } else if (RootUps > GroupUps && RootLength == 0) {
       // The mount's root lies above the namespace's, whose name the paths
       // don't give: Group is the directory so far below it that lists the
-      // process; or else the mount's root is the nearest cgroup above it.
-      Found = FindProcess(Directory, RootUps - GroupUps, Rest, RestLength);
-      if (!Found) {
-        TEXT Path;
-        const char *TopParts[] = {Directory.Bytes};
-        const size_t TopLengths[] = {Directory.Length};
-        if (!Join(Path, TopParts, TopLengths, 1, LongestName)) {
-          Unmap(Directory);
-          return NoRoom;
-        }
-        Unmap(Directory);
-        Directory = Path;
-        Found = true;
-      }
+      // process. Where none does, Directory stays the mount's root, the
+      // nearest cgroup above it that can be seen.
+      FindProcess(Directory, RootUps - GroupUps, Rest, RestLength);
+      Found = true;
     }
     if (!Found) {
       Unmap(Directory);
