@@ -132,12 +132,6 @@ static bool Number(const char *Text, unsigned long long &Value, const char **Sto
   return errno == 0;
 }
 
-// The number that is the whole of a cgroup file (a line).
-static bool WholeNumber(const TEXT &Text, unsigned long long &Value) {
-  const char *Stop;
-  return Number(Text.Bytes, Value, &Stop) && (*Stop == '\n' || *Stop == 0);
-}
-
 // The value of the line "Key value" in memory.stat's Text, or 0.
 static unsigned long long StatValue(const TEXT &Text, const char *Key) {
   size_t Length = strlen(Key);
@@ -174,6 +168,21 @@ static bool ReadGroupFile(TEXT &Directory, const char *Name, TEXT &Text) {
   return Read;
 }
 
+// The number that is the whole of the file Name (a line) of the cgroup in
+// Directory. On failure errno says why: EINVAL for a file that makes no
+// sense.
+static bool GroupNumber(TEXT &Directory, const char *Name, unsigned long long &Value) {
+  TEXT Text;
+  if (!ReadGroupFile(Directory, Name, Text))
+    return false;
+  const char *Stop;
+  bool Known = Number(Text.Bytes, Value, &Stop) && (*Stop == '\n' || *Stop == 0);
+  Unmap(Text);
+  if (!Known)
+    errno = EINVAL;
+  return Known;
+}
+
 // The room left under the cgroup in Directory and each one above it, up to
 // the mount's root, Top bytes of the path. A cgroup's charge counts all
 // below it.
@@ -181,22 +190,17 @@ static unsigned long long RoomUpTo(const CGROUP_FILES &Files, TEXT &Directory, s
   unsigned long long Least = NoMemoryLimit;
   for (;;) {
     TEXT Text;
-    unsigned long long Limit = Unlimited, Used, Cache = 0;
-    if (ReadGroupFile(Directory, Files.Limit, Text)) {
-      bool Known = WholeNumber(Text, Limit);
-      Unmap(Text);
-      if (!Known)
-        return NoRoom; // a limit file that makes no sense
-    } else if (errno != ENOENT) {
-      return NoRoom; // a limit file there, but unreadable
-    }
-    // No limit file: the root, or a cgroup without a limit of its own.
-    if (Limit < Unlimited) {
-      if (!ReadGroupFile(Directory, Files.Usage, Text))
+    unsigned long long Limit, Used, Cache = 0;
+    if (!GroupNumber(Directory, Files.Limit, Limit)) {
+      // No limit file: the root, or a cgroup without a limit of its own.
+      // One that is there but can't be read, or makes no sense, may hold
+      // any limit.
+      if (errno != ENOENT)
         return NoRoom;
-      bool Known = WholeNumber(Text, Used);
-      Unmap(Text);
-      if (!Known)
+      Limit = Unlimited;
+    }
+    if (Limit < Unlimited) {
+      if (!GroupNumber(Directory, Files.Usage, Used))
         return NoRoom;
       if (ReadGroupFile(Directory, "/memory.stat", Text)) {
         Cache = StatValue(Text, Files.ActiveFile) + StatValue(Text, Files.InactiveFile);
@@ -394,13 +398,12 @@ static unsigned long long RoomInTree(const char *Root, const CGROUP_FILES &Files
       TEXT Path;
       const char *GroupParts[] = {Directory.Bytes, Rest + RootLength};
       const size_t GroupLengths[] = {Directory.Length, RestLength - RootLength};
-      Found = Join(Path, GroupParts, GroupLengths, 2, LongestName);
-      if (!Found) {
-        Unmap(Directory);
-        return NoRoom;
-      }
+      bool Joined = Join(Path, GroupParts, GroupLengths, 2, LongestName);
       Unmap(Directory);
+      if (!Joined)
+        return NoRoom;
       Directory = Path;
+      Found = true;
     } else if (RootUps > GroupUps && RootLength == 0) {
       // The mount's root lies above the namespace's, whose name the paths
       // don't give: Group is the directory so far below it that lists the
