@@ -111,6 +111,17 @@ mkdir -p "$build"
 runnable=("${presets[@]}")
 sudo= prefer=()
 apt_install() { $sudo apt-get install -y -q --no-install-recommends "${prefer[@]}" "$@"; }
+# shown COMMAND...: COMMAND's output, shown as it comes and kept in "said";
+# COMMAND's exit status.
+shown() {
+  local kept status
+  kept=$(mktemp)
+  "$@" 2>&1 | tee "$kept"
+  status=${PIPESTATUS[0]}
+  said=$(cat "$kept")
+  rm -f "$kept"
+  return "$status"
+}
 if [ "$(id -u)" != 0 ] && command -v sudo >/dev/null 2>&1; then
   sudo=sudo
 fi
@@ -148,12 +159,10 @@ if [ ${#missing[@]} != 0 ]; then
   # A list that fails to update (a mirror half synced, a source that can't be
   # reached) is tried again, then named; what the archive offers is known
   # from the rest.
-  said=$(mktemp)
-  $sudo apt-get update -q -o Acquire::Retries=3 2>&1 | tee "$said"
-  [ "${PIPESTATUS[0]}" = 0 ] || echo "apt-get update failed; going on with the lists it has"
+  shown $sudo apt-get update -q -o Acquire::Retries=3 ||
+    echo "apt-get update failed; going on with the lists it has"
   # "Err:N URI SUITE/COMPONENT [ARCH] WHAT", one line a list apt gave up on.
-  mapfile -t failed < <(sed -n 's/^Err:[0-9]* //p' "$said" | sort -u)
-  rm -f "$said"
+  mapfile -t failed < <(sed -n 's/^Err:[0-9]* //p' <<<"$said" | sort -u)
   if [ ${#failed[@]} != 0 ]; then
     echo "These lists could not be fetched: $(printf '%s; ' "${failed[@]}" | sed 's/; $//')"
     # Only a foreign architecture's lists missing: that architecture sees
@@ -207,15 +216,12 @@ if [ ${#missing[@]} != 0 ]; then
       echo "apt refused the whole install; installing preset by preset"
       equipped=()
       for preset in "${runnable[@]}"; do
-        said=$(mktemp)
         # shellcheck disable=SC2086
-        if [ -z "${wanted_by[$preset]}" ] || { apt_install ${wanted_by[$preset]} 2>&1 | tee "$said"; [ "${PIPESTATUS[0]}" = 0 ]; }; then
+        if [ -z "${wanted_by[$preset]}" ] || shown apt_install ${wanted_by[$preset]}; then
           equipped+=("$preset")
-          rm -f "$said"
           continue
         fi
-        why="apt-get install failed: $(grep '^E:' "$said" | tail -1)"
-        rm -f "$said"
+        why="apt-get install failed: $(grep '^E:' <<<"$said" | tail -1)"
         for package in ${wanted_by[$preset]}; do
           said=$(apt-get install -s -q --no-install-recommends "${prefer[@]}" "$package" 2>&1) && continue
           reason=$(sed -n '/unmet dependencies:/{n;s/^ *//;p;q}' <<<"$said")

@@ -100,7 +100,7 @@ scenario() {
   shift
   export STATE=$work/$name SHOWFILE_BUILD=$work/$name/build
   mkdir -p "$STATE"
-  local file says=() left_out= said status
+  local file text says=() left_out= said status
   for file in installed archs log absent failing refused; do : >"$STATE/$file"; done
   while [ "$1" != -- ]; do
     local step=2
@@ -128,8 +128,8 @@ scenario() {
       ! grep -qx "${own[$preset]}" "$STATE/installed" || fail "$preset left out, ${own[$preset]} installed"
     fi
   done
-  for file in "${says[@]}"; do
-    grep -qF -- "$file" <<<"$said" || fail "never said \"$file\""
+  for text in "${says[@]}"; do
+    grep -qF -- "$text" <<<"$said" || fail "never said \"$text\""
   done
   said=$(bash "$source/scripts/install-deps.sh" left-out 2>&1)
   status=$?
