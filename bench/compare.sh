@@ -6,10 +6,11 @@
 # pipe (hyperfine); on 256 MiB into a pipe and into a file, the tools in
 # turn, round after round (rounds.sh), also with memory fragmented
 # (fragment); showfile's one read of 256 MiB against the same read into an
-# aligned buffer (read_into); its peak resident memory; and on the 1 KiB
-# file, the instructions run (callgrind) and the system calls made (strace).
-# Each figure is said against its target where there is one. It builds
-# nothing.
+# aligned buffer (read_into); the time it takes to get its buffer, after an
+# idle spell and at once after a run; its peak resident memory; and on the
+# 1 KiB file, the instructions run (callgrind) and the system calls made
+# (strace). Each figure is said against its target where there is one. It
+# builds nothing.
 #
 #   bench/compare.sh [SHOWFILE [FLOOR]]   default build/bench/showfile and
 #                                         build/bench/bench/floor; the
@@ -122,6 +123,29 @@ median() { printf '%s\n' "$@" | sort -g | awk '{ t[NR] = $1 } END { print t[int(
 read_ms=$(median "${reads[@]}") floor_read_ms=$(median "${floors[@]}")
 echo
 echo "The one read of 256 MiB, median of 7: showfile $read_ms ms, into an aligned buffer $floor_read_ms ms"
+
+# Getting the 256 MiB buffer (its MADV_POPULATE_WRITE, as strace times it)
+# after three idle seconds, and again at once: a virtual machine whose
+# balloon takes back freed memory (free page reporting) makes the first
+# slow, and the second shows the cost when the memory is still there. What
+# the balloon took back in those seconds is read where the kernel says it.
+populate_ms() {
+  (cd "$work/256MiB" && strace -T -e trace=madvise -o "$work/madvise.trace" "$program" >/dev/null)
+  sed -nE 's/.*MADV_POPULATE_WRITE.*<([0-9.]+)>$/\1/p' "$work/madvise.trace" | awk '{ print $1 * 1000 }'
+}
+reported=/sys/module/page_reporting/parameters/reported_kib
+idle=() again=() taken=()
+for _ in $(seq 7); do
+  before=$(cat $reported 2>/dev/null || echo 0)
+  sleep 3
+  taken+=($(($(cat $reported 2>/dev/null || echo 0) - before)))
+  idle+=("$(populate_ms)")
+  again+=("$(populate_ms)")
+done
+spread() { echo "$(median "$@") ($(least "$@")-$(printf '%s\n' "$@" | sort -g | tail -1))"; }
+echo "Getting the 256 MiB buffer, ms, median of 7 (least-most): after 3 idle seconds" \
+  "$(spread "${idle[@]}"), at once after a run $(spread "${again[@]}")"
+[ ! -r $reported ] || echo "Freed memory the balloon took back in each idle spell: $(spread "${taken[@]}") KiB"
 resident=$(cd "$work/256MiB" && /usr/bin/time -v "$program" 2>&1 >/dev/null |
   awk -F': ' '/Maximum resident set size/ { print $2 }')
 echo "Peak resident memory of showfile on 256 MiB: $resident KiB"
