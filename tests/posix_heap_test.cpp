@@ -17,7 +17,7 @@ TEST(PosixHeap, RefusesSizesThatWouldWrapPastTheTop) {
 // some machines), and go back.
 TEST(PosixHeap, HandsOutZeroedAlignedBlocksAndTakesThemBack) {
   HANDLE Heap = GetProcessHeap();
-  for (SIZE_T Bytes : {1, 4096, 3 << 20}) {
+  for (SIZE_T Bytes : {1, 4096, 300 << 10, 3 << 20}) {
     char *Block = (char *)HeapAlloc(Heap, HEAP_ZERO_MEMORY, Bytes);
     ASSERT_NE(Block, nullptr) << Bytes;
     EXPECT_EQ((uintptr_t)Block % 64, 0u) << Bytes;
