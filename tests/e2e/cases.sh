@@ -580,14 +580,19 @@ attempt() {
     "$@"
     "$how" 2>err
     status=$?
-    [ -f after ] && { . ./after || { echo "what the setup started did not finish well"; exit 1; }; }
+    # Not sourced: bash 5.2 runs the last command of an and-list in a file
+    # given to "." in place of this subshell, which then ends, with that
+    # command's status, before any check below.
+    [ -f after ] && { eval "$(cat after)" || { echo "what the setup started did not finish well"; exit 1; }; }
     printf "$expected" >expected
     [ -f expected.prefix ] && mv expected.prefix expected
     cmp -s out expected || { echo "stdout differs: $(od -c out | head -3)"; exit 1; }
     [ "$status" = "$code" ] || { echo "exit code $status, expected $code"; exit 1; }
     [ "$kind" = wine ] || [ ! -s err ] || { echo "wrote to stderr: $(head -5 err)"; exit 1; }
     [ ! -f problem ] || { cat problem; exit 1; }
-  )
+    touch checked
+  ) || return
+  [ -f "$dir/checked" ] || { echo "the case ended before its checks"; return 1; }
 }
 
 # check NAME EXPECTED-STDOUT(printf) EXIT-CODE HOW SETUP [ARG...]
