@@ -673,6 +673,7 @@ check memory-cgroup-cached ''                      0     in_cached_cgroup  memor
 check memory-cgroup-under ''                      0     in_cgroup_whole   memory_cgroup 314572800 put_megabytes 100
 check memory-cgroup-rounded ''                    1     in_cgroup         memory_cgroup 67108864 sparse 65011696 'xyz'
 check memory-cgroup-shared ''                     1     in_cgroup         memory_cgroup 8388608 held_by_another 6656 sparse 1992294 'xyz'
+check memory-cgroup-huge-page ''                  1     in_cgroup         memory_cgroup 8388608 held_by_another 6144 sparse 300000 'xyz'
 check to-pipe            'abc\n'                  0     to_pipe           put 'abc\n'
 check to-fifo            ''                       0     to_fifo           put_megabytes 3
 check reader-after-exit  ''                       0     reader_after_exit put_kilobytes 600
