@@ -134,11 +134,12 @@ populate_ms() {
   sed -nE 's/.*MADV_POPULATE_WRITE.*<([0-9.]+)>$/\1/p' "$work/madvise.trace" | awk '{ print $1 * 1000 }'
 }
 reported=/sys/module/page_reporting/parameters/reported_kib
+reported_kib() { cat $reported 2>/dev/null || echo 0; }
 idle=() again=() taken=()
 for _ in $(seq 7); do
-  before=$(cat $reported 2>/dev/null || echo 0)
+  before=$(reported_kib)
   sleep 3
-  taken+=($(($(cat $reported 2>/dev/null || echo 0) - before)))
+  taken+=($(($(reported_kib) - before)))
   idle+=("$(populate_ms)")
   again+=("$(populate_ms)")
 done

@@ -85,8 +85,9 @@ LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T Bytes) {
   if (Huge)
     Length = (Length + HugePage - 1) & ~(HugePage - 1);
 #ifdef __linux__
-  // What is held against the limits is what will be mapped and filled: the
-  // header, the block and the rest of its last page.
+  // What is held against the limits is what will be mapped, and may be
+  // filled, since a huge page is faulted in whole: the header, the block and
+  // the rest of its last page.
   if (Length >= CheckedFrom) {
     SIZE_T Page = (SIZE_T)sysconf(_SC_PAGESIZE);
     if (!FitsUnderMemoryLimits((Length + Page - 1) & ~(Page - 1)))
