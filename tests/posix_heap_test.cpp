@@ -1,5 +1,8 @@
 #include <cstdint>
+#include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "platform/kernel32.h"
 
@@ -12,17 +15,46 @@ TEST(PosixHeap, RefusesSizesThatWouldWrapPastTheTop) {
         << "SIZE_MAX - " << Below;
 }
 
+// The process's mappings as the kernel lists them, read without allocating,
+// so that reading them changes nothing they list.
+struct Mappings {
+  char Text[1 << 16];
+  ssize_t Length;
+};
+static void ReadMappings(Mappings &Into) {
+  int Maps = open("/proc/self/maps", O_RDONLY);
+  ssize_t Read = 0;
+  Into.Length = 0;
+  while (Maps >= 0 &&
+         (Read = read(Maps, Into.Text + Into.Length, sizeof Into.Text - (size_t)Into.Length)) > 0)
+    Into.Length += Read;
+  if (Maps < 0 || Read < 0)
+    Into.Length = -1;
+  if (Maps >= 0)
+    close(Maps);
+}
+
 // Small blocks and huge-page-backed ones alike come zeroed, start on a
 // cache line (the kernel's copy into a buffer that doesn't is far slower on
-// some machines), and go back.
+// some machines), and go back whole: once freed, the process maps what it
+// mapped before, not a byte more.
 TEST(PosixHeap, HandsOutZeroedAlignedBlocksAndTakesThemBack) {
   HANDLE Heap = GetProcessHeap();
+  static Mappings Before, After;
   for (SIZE_T Bytes : {1, 4096, 300 << 10, 3 << 20}) {
+    ReadMappings(Before);
     char *Block = (char *)HeapAlloc(Heap, HEAP_ZERO_MEMORY, Bytes);
     ASSERT_NE(Block, nullptr) << Bytes;
     EXPECT_EQ((uintptr_t)Block % 64, 0u) << Bytes;
     EXPECT_EQ(Block[0] | Block[Bytes / 2] | Block[Bytes - 1], 0) << Bytes;
     Block[Bytes - 1] = 1;
     EXPECT_TRUE(HeapFree(Heap, 0, Block)) << Bytes;
+    ReadMappings(After);
+    ASSERT_GT(Before.Length, 0);
+    EXPECT_TRUE(After.Length == Before.Length &&
+                memcmp(After.Text, Before.Text, Before.Length) == 0)
+        << Bytes << " bytes: mapped before\n"
+        << std::string(Before.Text, Before.Length) << "and after\n"
+        << std::string(After.Text, After.Length);
   }
 }

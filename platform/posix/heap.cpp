@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include "platform/kernel32.h"
-#include "platform/posix/memory_limit.h"
 
 #ifdef SHOWFILE_VALGRIND
 // Blocks are described to valgrind as heap blocks of exactly the size asked
@@ -27,11 +26,6 @@
 // copies a file into a buffer that doesn't several times slower on some
 // machines (BENCHMARKS.md has the figures).
 static const SIZE_T HeaderBytes = 64;
-
-// Blocks from this size on are held against the memory cgroups' limits
-// first; below it, what the check costs would be a large part of the run,
-// and the block at most that much past a limit.
-static const SIZE_T CheckedFrom = 64 << 10;
 
 static char DefaultHeap;
 
@@ -84,16 +78,6 @@ LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T Bytes) {
   bool Huge = HUGE_PAGES && Length >= HugeFrom;
   if (Huge)
     Length = (Length + HugePage - 1) & ~(HugePage - 1);
-#ifdef __linux__
-  // What is held against the limits is what will be mapped, and may be
-  // filled, since a huge page is faulted in whole: the header, the block and
-  // the rest of its last page.
-  if (Length >= CheckedFrom) {
-    SIZE_T Page = (SIZE_T)sysconf(_SC_PAGESIZE);
-    if (!FitsUnderMemoryLimits((Length + Page - 1) & ~(Page - 1)))
-      return 0;
-  }
-#endif
 #ifdef MAP_POPULATE
   if (!Huge)
     Flags |= MAP_POPULATE;
