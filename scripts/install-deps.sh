@@ -50,7 +50,7 @@ declare -A parts=(
   [win64]="mingw-w64-x86-64-dev:/usr/x86_64-w64-mingw32/include/windows.h"
   [i686]="g++-i686-linux-gnu:i686-linux-gnu-g++ qemu-user-static:qemu-i386-static musl-dev:i386?:/usr/lib/i386-linux-musl/musl-gcc.specs strace:strace"
   [s390x]="g++-s390x-linux-gnu:s390x-linux-gnu-g++ qemu-user-static:qemu-s390x-static musl-dev:s390x?:/usr/lib/s390x-linux-musl/musl-gcc.specs strace:strace"
-  [bench]="libbenchmark-dev:/usr/include/benchmark/benchmark.h hyperfine:hyperfine time:/usr/bin/time valgrind:valgrind strace:strace gnuplot-nox:gnuplot busybox-static:busybox toybox:toybox rust-coreutils?:/usr/lib/cargo/bin/coreutils/cat"
+  [bench]="libbenchmark-dev:/usr/include/benchmark/benchmark.h time:/usr/bin/time valgrind:valgrind strace:strace gnuplot-nox:gnuplot busybox-static:busybox toybox:toybox rust-coreutils?:/usr/lib/cargo/bin/coreutils/cat"
 )
 
 if [ "$want" = left-out ]; then
