@@ -73,8 +73,8 @@ bench:
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench
 	build/bench/bench/text_length_bench
-	bench/compare.sh build/bench/showfile build/bench/bench/floor
-	bench/plot.sh build/bench/bench/text_length_bench build/bench/text_length.png
+	bench/compare.sh build/bench/showfile build/bench/bench/floor build/bench/times.txt
+	bench/plot.sh build/bench/bench/text_length_bench build/bench
 
 native asan win32 win64 i686 s390x:
 	cmake --preset $@
