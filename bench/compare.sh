@@ -4,13 +4,14 @@
 # busybox's, toybox's and uutils' (which splices into a pipe). Each program
 # shows files of 64 KiB, 1 MiB, 16 MiB and 256 MiB into a pipe that
 # `cat >/dev/null` empties and into a file, the programs in turn, round
-# after round, each round starting one program further on (rounds.c). Then,
-# on the largest file, showfile's one read against the floor's, the time it
-# takes showfile to get its buffer after an idle spell and at once after a
-# run, and its peak resident memory; on a 1 KiB file, the instructions run
-# (callgrind) and the system calls made (strace). Prints the tables and the
-# targets, each with its verdict, and keeps each median in TIMES for
-# plot.sh. It builds nothing.
+# after round, each round starting one program further on and each program
+# following each other one equally often (rounds.c). Then, on the largest
+# file, showfile's one read against the floor's, the time it takes showfile
+# to get its buffer after an idle spell and at once after a run, and its
+# peak resident memory; on a 1 KiB file, the instructions run (callgrind)
+# and the system calls made (strace). Prints the tables and the targets,
+# each with its verdict, and keeps each median in TIMES for plot.sh. It
+# builds nothing.
 #
 #   bench/compare.sh [SHOWFILE [FLOOR [TIMES]]]
 #
@@ -60,15 +61,15 @@ for size in "${sizes[@]}"; do make_file "$size" "$(bytes "$size")"; done
 largest=${sizes[-1]}
 
 # The rounds a row gets: many where a run takes a millisecond or two and
-# the load's jitter is most of it, fewer where each run takes long. Always
-# whole turns of the order.
+# the load's jitter is most of it, fewer where each run takes long. rounds
+# makes them whole turns of its order.
 rounds_for() {
   local n=${#names[@]} b
   b=$(bytes "$1")
   if [ -n "${SHOWFILE_BENCH_ROUNDS:-}" ]; then echo "$SHOWFILE_BENCH_ROUNDS"
-  elif [ "$b" -le $((1 << 20)) ]; then echo $((10 * n))
-  elif [ "$b" -le $((16 << 20)) ]; then echo $((5 * n))
-  else echo $((2 * n)); fi
+  elif [ "$b" -le $((1 << 20)) ]; then echo $((20 * n))
+  elif [ "$b" -le $((16 << 20)) ]; then echo $((10 * n))
+  else echo $((4 * n)); fi
 }
 
 echo "Wall time in ms, the median of the rounds (least-most); the programs in turn, each round starting one further on"

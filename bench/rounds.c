@@ -1,7 +1,11 @@
 /* rounds: times commands run in turn, round after round, each round
    starting one command further on, so that the machine's drifting load
-   falls on all of them alike, and so does the place right after the
-   command before, which on some machines decides how fast memory comes.
+   falls on all of them alike. The order within a round goes back and forth
+   (first, second, last, third, last but one, ...; reversed every other
+   turn when the commands are odd in number), so that over a whole turn
+   each command follows each other one equally often: a program that runs
+   right after another has released a large buffer finds its memory hot,
+   and with a fixed order the same program would always have that luck.
    Each command shows test.txt from the current directory into a pipe that
    a fresh `cat >/dev/null` empties, or into a file; a run's time is from
    starting the command (and the cat) until all have exited. No shell:
@@ -12,7 +16,8 @@
    OUTPUT is "pipe", or a file, made afresh for each run (an ext4 file
    emptied by O_TRUNC is written to disk as it is closed) and checked after
    it to hold as many bytes as test.txt. A COMMAND is its words, separated
-   by spaces. ROUNDS is rounded up to whole turns of the order. Prints a
+   by spaces. ROUNDS is rounded up to whole turns of the order (as many
+   rounds as commands, twice that when they are odd in number). Prints a
    line a command: the median, least and most time in ms. Exits 1 when a
    run fails. */
 #define _GNU_SOURCE
@@ -112,7 +117,8 @@ int main(int Count, char **Arguments) {
     return 2;
   }
   int Commands = Count - 3;
-  int Rounds = (atoi(Arguments[1]) + Commands - 1) / Commands * Commands;
+  int Turn = Commands % 2 ? 2 * Commands : Commands;
+  int Rounds = (atoi(Arguments[1]) + Turn - 1) / Turn * Turn;
   const char *Output = Arguments[2];
   char *Words[Commands][MostWords];
   for (int C = 0; C < Commands; C++) {
@@ -133,7 +139,9 @@ int main(int Count, char **Arguments) {
      the page cache. */
   for (int R = -1; R < Rounds; R++)
     for (int Step = 0; Step < Commands; Step++) {
-      int C = (R + Commands + Step) % Commands;
+      int Place = Commands % 2 && (R / Commands) % 2 ? Commands - 1 - Step : Step;
+      int Offset = Place % 2 ? (Place + 1) / 2 : (Commands - Place / 2) % Commands;
+      int C = (R + Commands + Offset) % Commands;
       double Took = Run(Words[C], Output, Null, Input.st_size);
       if (R >= 0)
         Times[C * Rounds + R] = Took;
