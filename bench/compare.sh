@@ -50,10 +50,16 @@ make_file() {
 }
 bytes() { numfmt --from=iec "$1"; }
 label() { sed 's/K$/ KiB/; s/M$/ MiB/; s/G$/ GiB/' <<<"$1"; }
+# ms as people read them: three figures or so.
+show_ms() { awk -v t="$1" 'BEGIN { printf (t < 10 ? "%.2f" : t < 100 ? "%.1f" : "%.0f"), t }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 verdict() { awk -v r="$1" -v limit="$2" 'BEGIN { print (r <= limit) ? "meets" : "MISSES" }'; }
 median() { printf '%s\n' "$@" | sort -g | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
+# spread VALUE...: the median (least-most); spread_ms the same of times.
 spread() { echo "$(median "$@") ($(printf '%s\n' "$@" | sort -g | head -1)-$(printf '%s\n' "$@" | sort -g | tail -1))"; }
+spread_ms() {
+  echo "$(show_ms "$(median "$@")") ($(show_ms "$(printf '%s\n' "$@" | sort -g | head -1)")-$(show_ms "$(printf '%s\n' "$@" | sort -g | tail -1)"))"
+}
 
 read -ra sizes <<<"${SHOWFILE_BENCH_SIZES:-64K 1M 16M 256M}"
 make_file 1K 1024
@@ -67,12 +73,12 @@ rounds_for() {
   local n=${#names[@]} b
   b=$(bytes "$1")
   if [ -n "${SHOWFILE_BENCH_ROUNDS:-}" ]; then echo "$SHOWFILE_BENCH_ROUNDS"
-  elif [ "$b" -le $((1 << 20)) ]; then echo $((20 * n))
-  elif [ "$b" -le $((16 << 20)) ]; then echo $((10 * n))
-  else echo $((4 * n)); fi
+  elif [ "$b" -le $((16 << 20)) ]; then echo $((20 * n))
+  else echo $((8 * n)); fi
 }
 
-echo "Wall time in ms, the median of the rounds (least-most); the programs in turn, each round starting one further on"
+echo "Wall time in ms, the median of the rounds (least-most); the programs in turn, each round starting one further on,"
+echo "each following each other one equally often"
 echo
 line="| file |" rule="|---|"
 for name in "${names[@]}"; do line+=" $name |" rule+="---:|"; done
@@ -91,7 +97,7 @@ for how in pipe file; do
     for i in "${!names[@]}"; do
       read -r median low high <<<"${results[$i]}"
       ms[$row,${names[$i]}]=$median
-      line+=" $median ($low-$high) |"
+      line+=" $(show_ms "$median") ($(show_ms "$low")-$(show_ms "$high")) |"
       printf '%s\t%s\t%s\t%s\t%s\t%s\n' $how "$(bytes "$size")" "${names[$i]}" "$median" "$low" "$high" >>"$times"
     done
     echo "$line $(ratio "${ms[$row,showfile]}" "${ms[$row,floor]}")x |"
@@ -111,8 +117,8 @@ for _ in $(seq 7); do
   floor_reads+=("$(read_ms "$floor")")
 done
 echo
-echo "The one read of $(label "$largest"), ms, median of 7 (least-most): showfile $(spread "${reads[@]}")," \
-  "the floor $(spread "${floor_reads[@]}")"
+echo "The one read of $(label "$largest"), ms, median of 7 (least-most): showfile $(spread_ms "${reads[@]}")," \
+  "the floor $(spread_ms "${floor_reads[@]}")"
 
 # Getting the largest buffer (its MADV_POPULATE_WRITE, as strace times it)
 # after three idle seconds, and again at once: a virtual machine whose
@@ -134,7 +140,7 @@ for _ in $(seq 7); do
   again+=("$(populate_ms)")
 done
 echo "Getting showfile's $(label "$largest") buffer, ms, median of 7 (least-most): after 3 idle seconds" \
-  "$(spread "${idle[@]}"), at once after a run $(spread "${again[@]}")"
+  "$(spread_ms "${idle[@]}"), at once after a run $(spread_ms "${again[@]}")"
 [ ! -r $reported ] || echo "Freed memory the balloon took back in each idle spell: $(spread "${taken[@]}") KiB"
 resident=$(cd "$work/$largest" && /usr/bin/time -v "$program" 2>&1 >/dev/null |
   awk -F': ' '/Maximum resident set size/ { print $2 }')
@@ -169,7 +175,7 @@ echo "$line2"
 
 drift=$(awk -v n="${count[showfile]}" 'BEGIN { printf "%.3f", n / 3942 }')
 # Fewer is no harm, but the figure it is held to is then out of date.
-within=$(awk -v r="$drift" 'BEGIN { print r > 1.02 ? "MISSES" : r < 0.98 ? "MISSES (fewer: a new figure is due)" : "meets" }')
+within=$(awk -v r="$drift" 'BEGIN { print (r > 1.02 ? "MISSES" : r < 0.98 ? "MISSES (fewer: a new figure is due)" : "meets") }')
 limit_kib=$(($(bytes "$largest") / 1024 + 4096))
 echo
 echo "| target | measured | |"
