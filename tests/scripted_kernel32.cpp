@@ -112,7 +112,7 @@ BOOL WINAPI WriteFile(HANDLE File, LPCVOID Buffer, DWORD Count, LPDWORD Written,
   Log("WriteFile(%s, %s, %u, %s, %s)", Name(File).c_str(), Name(Buffer).c_str(), Count,
       Written ? "&count" : "0", Name(Over).c_str());
   // A loop that would never end is ended here, as a failure of its own.
-  if (++Writes > 100000) {
+  if (++Writes > 1000) {
     Result.ExitCode = -2;
     std::longjmp(Exited, 1);
   }
