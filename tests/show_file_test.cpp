@@ -110,10 +110,10 @@ TEST(ShowFile, EndsWithCode1WhenTheTextCannotGetOutWhole) {
   ReportsMore.Reports = [](const char *, DWORD Taken) { return Taken + 1; };
   Script ReportsMoreBeforeZeros = ReportsMore;
   ReportsMoreBeforeZeros.File = std::string("abc\0\0\0", 6);
-  // Nothing taken by a write that said it succeeded: not whole, even of bytes
-  // that no UTF-8 character starts with.
+  // Nothing taken by a write that said it succeeded: not whole, for its text
+  // has characters that a console counting them would have counted.
   Script TakesNothing;
-  TakesNothing.File = "\x80\x80\x80";
+  TakesNothing.File = "abc";
   TakesNothing.WriteLimit = 0;
   Script ReportsFarMore = ReportsMore;
   ReportsFarMore.Reports = [](const char *, DWORD Taken) { return Taken + 0x80000000u; };
@@ -166,11 +166,12 @@ TEST(PrintText, ReturnsTheCountWrittenAndTakesStandardOutputAfresh) {
 // An old console refuses a single large write, taking nothing. Only then does
 // the text go out again, in pieces of 32 KiB, each less by what it takes to end
 // before the lead byte of a character, at most 3: 32,768 falls inside the UTF-8
-// text's characters at the first two pieces. Pieces go in order, up to the
-// first that isn't taken whole. A console in code page 65001 reports
-// characters, not bytes: a count that matches the characters of a write that
-// said it succeeded is whole, any other ends the output, and nothing is
-// written twice.
+// text's characters at the first two pieces, and continuation bytes alone have
+// no lead byte to end before. Pieces go in order, up to the first that isn't
+// taken whole. A console in code page 65001 reports characters, not bytes: a
+// count that matches the characters of a write that said it succeeded is whole
+// (continuation bytes alone are none), any other ends the output, and nothing
+// is written twice.
 TEST(PrintText, GoesOutInPiecesOnlyAfterALargeWriteTookNothing) {
   std::string Large, Utf8;
   for (int Line = 0; Large.size() < 100000; Line++)
@@ -179,6 +180,7 @@ TEST(PrintText, GoesOutInPiecesOnlyAfterALargeWriteTookNothing) {
   // 1, 2, 3 and 4 bytes a character, so that 32 KiB falls inside one.
   while (Utf8.size() < 100000)
     Utf8 += "a\u00e9\u20ac\U0001F600";
+  const std::string Continuations(40000, '\x80'), ManyContinuations(100000, '\x80');
   const DWORD OldConsole = 64 << 10, Any = ~0u;
   static auto Characters = [](const char *Bytes, DWORD Taken) {
     DWORD Count = 0;
@@ -232,6 +234,12 @@ TEST(PrintText, GoesOutInPiecesOnlyAfterALargeWriteTookNothing) {
        "100000"},
       {"ASCII, characters counted, old console", Large, OldConsole, 0, Characters, false, 0, 100000,
        "100000 32768 32768 32768 1696"},
+      {"continuation bytes only, UTF-8 characters counted", Continuations, Any, 0, Characters,
+       false, 0, 40000, "40000"},
+      {"continuation bytes only, UTF-16 units counted", Continuations, Any, 0, Utf16, false, 0,
+       40000, "40000"},
+      {"continuation bytes only, characters counted, old console", ManyContinuations, OldConsole, 0,
+       Characters, false, 0, 100000, "100000 32765 32765 32765 1705"},
   };
   for (const auto &Case : Cases) {
     Script Console;
