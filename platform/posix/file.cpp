@@ -39,43 +39,21 @@ static int KeptIfLookedAt(int Fd, const struct stat &Looked) {
   return Fd;
 }
 
-// Opens FileName for reading by name when it names the very regular file
-// Looked at; -1 otherwise. O_NONBLOCK keeps a FIFO swapped in since the look
-// from holding the open up, and comes off once the file is known for the
-// one looked at: the read waits for the file, never spins on it.
-static int OpenLookedAt(LPCSTR FileName, const struct stat &Looked) {
-  int Fd = KeptIfLookedAt(open(FileName, O_RDONLY | O_NONBLOCK | O_NOCTTY), Looked);
+// Opens Name for reading without waiting on anyone: -1 where the open would
+// have to wait. A file under another process's write lease (as Samba and
+// NFS servers take them) is held open for writing elsewhere, and an open
+// that would break the lease waits out the holder, 45 s by default; as under
+// share mode 0 on Windows, such a file is refused at once. O_NONBLOCK also
+// keeps a FIFO swapped in for the file from holding the open up. It comes
+// off again at once: the read waits for the file, never spins on it.
+static int OpenWithoutWaiting(LPCSTR Name) {
+  int Fd = open(Name, O_RDONLY | O_NONBLOCK | O_NOCTTY);
   if (Fd >= 0 && fcntl(Fd, F_SETFL, 0) != 0) {
     close(Fd);
     return -1;
   }
   return Fd;
 }
-
-#ifdef O_PATH
-static const int CantByHandle = -2;
-
-// Opens for reading the file that the O_PATH descriptor Path holds, the
-// regular file Looked at, by its file handle: -1 when it can't be read,
-// CantByHandle when the process may not open files by handle
-// (CAP_DAC_READ_SEARCH) or the file system has none. The handle is opened
-// on the current directory's mount, so only a file on that one is.
-static int OpenByHandle(int Path, const struct stat &Looked) {
-  alignas(struct file_handle) char Storage[sizeof(struct file_handle) + MAX_HANDLE_SZ];
-  struct file_handle *Handle = (struct file_handle *)Storage;
-  int Mount, Here;
-  Handle->handle_bytes = MAX_HANDLE_SZ;
-  if (name_to_handle_at(AT_FDCWD, ".", Handle, &Here, 0) != 0)
-    return CantByHandle;
-  Handle->handle_bytes = MAX_HANDLE_SZ;
-  if (name_to_handle_at(Path, "", Handle, &Mount, AT_EMPTY_PATH) != 0 || Mount != Here)
-    return CantByHandle;
-  int Fd = open_by_handle_at(AT_FDCWD, Handle, O_RDONLY | O_NOCTTY);
-  if (Fd < 0)
-    return errno == EPERM ? CantByHandle : -1;
-  return KeptIfLookedAt(Fd, Looked);
-}
-#endif
 
 // Opens FileName for reading when it names a regular file; -1 otherwise.
 //
@@ -86,11 +64,9 @@ static int OpenByHandle(int Path, const struct stat &Looked) {
 // swapped in between lets one through after all. So on Linux the name is
 // resolved once, by an O_PATH open that acts on nothing it finds; that is
 // looked at, and opened for reading through /proc/self/fd, which reaches the
-// very same file whatever the name now holds. Without /proc it is opened by
-// its file handle where the process may (CAP_DAC_READ_SEARCH), which reaches
-// it as surely; elsewhere, and where O_PATH is missing, by name, checked to
-// be the file looked at: a FIFO swapped in between may then be opened, never
-// read or shown.
+// very same file whatever the name now holds. Without /proc, and where
+// O_PATH is missing, it is opened by name and checked to be the file looked
+// at: a FIFO swapped in between may then be opened, never read or shown.
 //
 // No O_CLOEXEC: the program never starts another, and musl would spend a
 // system call on it.
@@ -106,19 +82,15 @@ static int OpenRegularFile(LPCSTR FileName) {
   }
   char Name[32];
   ProcFdName(Path, Name);
-  int Fd = open(Name, O_RDONLY | O_NOCTTY);
-  if (Fd < 0 && errno == ENOENT) {
-    // No /proc here.
-    Fd = OpenByHandle(Path, Status);
-    if (Fd == CantByHandle)
-      Fd = OpenLookedAt(FileName, Status);
-  }
+  int Fd = OpenWithoutWaiting(Name);
+  if (Fd < 0 && errno == ENOENT) // no /proc here
+    Fd = KeptIfLookedAt(OpenWithoutWaiting(FileName), Status);
   close(Path);
   return Fd;
 #else
   if (stat(FileName, &Status) != 0 || !S_ISREG(Status.st_mode))
     return -1;
-  return OpenLookedAt(FileName, Status);
+  return KeptIfLookedAt(OpenWithoutWaiting(FileName), Status);
 #endif
 }
 
@@ -245,6 +217,14 @@ static void WidenPipe(int Fd) {
 #endif
 }
 
+// vmsplice moves bytes the way the descriptor is open: on one open only for
+// reading it would take them out of the pipe, someone else's bytes, or wait
+// for some. Such a standard output is written to, and refuses.
+static bool OpenForWriting(int Fd) {
+  int Mode = fcntl(Fd, F_GETFL);
+  return Mode >= 0 && (Mode & O_ACCMODE) != O_RDONLY;
+}
+
 // A large text goes into a pipe by vmsplice, which hands the pipe the
 // buffer's pages instead of copying them: the reader's copy is the only one.
 // That is safe because the pipe takes references of its own to the pages
@@ -257,7 +237,8 @@ BOOL WINAPI WriteFile(HANDLE File, LPCVOID Buffer, DWORD BytesToWrite, LPDWORD B
   int Fd = FdOf(File);
   struct stat Status;
   MOVE How = Writing;
-  if (BytesToWrite >= LargeWrite && fstat(Fd, &Status) == 0 && S_ISFIFO(Status.st_mode)) {
+  if (BytesToWrite >= LargeWrite && fstat(Fd, &Status) == 0 && S_ISFIFO(Status.st_mode) &&
+      OpenForWriting(Fd)) {
     WidenPipe(Fd);
     How = Splicing;
   }
