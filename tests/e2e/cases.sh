@@ -273,8 +273,10 @@ open_no_descriptor() { open_fails EMFILE; }
 # has asked its size: strace holds the read back until the cut is made.
 shrunk() {
   (
-    until grep -q 'read(' trace 2>/dev/null; do sleep 0.01; done
-    truncate -s 10 test.txt
+    for _ in $(seq 1000); do
+      grep -q 'read(' trace 2>/dev/null && truncate -s 10 test.txt && exit
+      sleep 0.01
+    done
   ) &
   traced -o trace -P test.txt -e trace=read,pread64 \
     -e inject=read,pread64:delay_enter=300000:when=1 >out
