@@ -1,16 +1,15 @@
 // old_console.dll: kernel32 as a program sees it on the console of Windows 7
-// and earlier, where a single write of about 64 KiB or more fails, taking
-// nothing. Its WriteFile refuses any write over 64 KiB, and says so on
-// standard error; the other nine functions are kernel32's own, forwarded. A
-// copy of showfile.exe whose imports name this DLL in place of KERNEL32.dll
-// runs over it.
+// and earlier, built for one of three ways that console writes; the other
+// nine functions are kernel32's own, forwarded. A copy of showfile.exe whose
+// imports name this DLL in place of KERNEL32.dll runs over it.
 //
-// Built with COUNTS_CHARACTERS, it is that console in code page 65001: a
-// write reports the UTF-8 characters it took, not the bytes, and a write
-// that ends inside a character is said so on standard error.
+// Built with REFUSES_LARGE, its WriteFile refuses any write over 64 KiB,
+// taking nothing, as that console does a single write of about 64 KiB or
+// more, and says so on standard error. Built with COUNTS_CHARACTERS, it is
+// that console in code page 65001: a write reports the UTF-8 characters it
+// took, not the bytes, and a write that ends inside a character is said so
+// on standard error.
 #include "platform/kernel32.h"
-
-static const DWORD LargestTaken = 64u << 10;
 
 static void Say(const char *Said, DWORD Length) {
   DWORD Ignored;
@@ -19,12 +18,14 @@ static void Say(const char *Said, DWORD Length) {
 
 extern "C" BOOL WINAPI StandInWriteFile(HANDLE File, LPCVOID Buffer, DWORD Count, LPDWORD Written,
                                         LPOVERLAPPED Overlapped) {
-  if (Count > LargestTaken) {
+#ifdef REFUSES_LARGE
+  if (Count > 64u << 10) {
     static const char Said[] = "old console: refused a write of more than 64 KiB\n";
     Say(Said, sizeof Said - 1);
     *Written = 0;
     return FALSE;
   }
+#endif
   BOOL Ok = WriteFile(File, Buffer, Count, Written, Overlapped);
 #ifdef COUNTS_CHARACTERS
   // The byte after the write is the text's own, or its zero byte.

@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
-# showfile.exe over the WriteFile of an old console, one that refuses any
-# single write over 64 KiB: a copy of the image whose imports name
-# old_console.dll (OLDCON32.dll) in place of KERNEL32.dll, and one over the
-# same console in code page 65001 (OLDCON65.dll), which reports characters,
-# not bytes. A large text must still come out whole, exit code 0, after the
-# one refused write, in pieces that end between characters; a small one goes
-# out in its one write.
+# showfile.exe over the WriteFile of the console of Windows 7 and earlier:
+# copies of the image whose imports name a stand-in in place of
+# KERNEL32.dll, one for each way that console writes. OLDCON32.dll refuses
+# any single write over 64 KiB; CON65001.dll is the console in code page
+# 65001, which reports characters, not bytes; OLDCON65.dll does both. A text
+# must come out whole, exit code 0, after the writes refused that are
+# expected, in pieces that end between characters where it has any; a
+# small one goes out in its one write.
 #
-#   old_console.sh showfile.exe OLDCON32.dll OLDCON65.dll
+#   old_console.sh showfile.exe OLDCON32.dll OLDCON65.dll CON65001.dll
 set -u
 exe=$1
 . "$(dirname "$0")/pe.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for console in OLDCON32 OLDCON65; do
+for console in OLDCON32 OLDCON65 CON65001; do
   cp "$2" "$work/$console.dll"
   cp "$exe" "$work/$console.exe"
   rename_import "$work/$console.exe" $console || exit 1
@@ -21,14 +22,16 @@ for console in OLDCON32 OLDCON65; do
 done
 
 failures=0
-# show CONSOLE NAME REFUSALS: runs the copy over CONSOLE on test.txt; the
-# text must come out whole, exit code 0, with REFUSALS writes refused and no
-# character cut.
+# show CONSOLE NAME REFUSALS [CUTS]: runs the copy over CONSOLE on test.txt;
+# the text must come out whole, exit code 0, with REFUSALS writes refused
+# and CUTS writes (none unless told) ending before a byte that starts no
+# character.
 show() {
   (cd "$work" && wine "./$1.exe" >out 2>err)
   local status=$? refused cut
   refused=$(grep -c 'refused a write' "$work/err") cut=$(grep -c 'cut a character' "$work/err")
-  if [ $status = 0 ] && cmp -s "$work/out" "$work/test.txt" && [ "$refused" = "$3" ] && [ "$cut" = 0 ]; then
+  if [ $status = 0 ] && cmp -s "$work/out" "$work/test.txt" && [ "$refused" = "$3" ] &&
+    [ "$cut" = "${4:-0}" ]; then
     echo "$1, $2: whole, exit code 0, $refused writes refused"
   else
     echo "FAILED: $1, $2: exit code $status, $(stat -c %s "$work/out") of $(stat -c %s "$work/test.txt") bytes, $refused writes refused, $cut characters cut"
@@ -43,6 +46,13 @@ show OLDCON32 "3 bytes" 0
 # 2-, 3- and 4-byte characters: 312,000 bytes, and one short line.
 yes 'Grüße, Καλημέρα, 你好, 😀 and 𝄞' | head -c 312000 >"$work/test.txt"
 show OLDCON65 "312 KB of UTF-8" 1
+show CON65001 "312 KB of UTF-8" 0
 printf 'αβγ\n' >"$work/test.txt"
 show OLDCON65 "αβγ" 0
+# Bytes that start no character, which such a console counts as none: one
+# write of 40,000, then 100,000 in pieces of 32,765, each before such a byte.
+head -c 40000 /dev/zero | tr '\0' '\200' >"$work/test.txt"
+show CON65001 "40 KB of continuation bytes" 0
+head -c 100000 /dev/zero | tr '\0' '\200' >"$work/test.txt"
+show OLDCON65 "100 KB of continuation bytes" 1 3
 [ "$failures" = 0 ]
