@@ -31,86 +31,92 @@
 
 typedef std::vector<uint8_t> Bytes;
 
-// The headers read here, each field by its offset from the header's start.
+// The headers read and written here, laid out as in the file and named as the PE
+// format names them. Each is copied whole between the image and its struct, so
+// the host must hold numbers as the file does.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "PE headers are little-endian");
 
-// The DOS header: only where the PE headers start.
-namespace DosHeader {
-enum { NewHeader = 0x3C, Size = 0x40 };
-}
-// The "PE\0\0" signature and the COFF file header after it.
-namespace FileHeader {
-enum { Signature = 0, SectionCount = 6, SymbolTable = 12, OptionalHeaderSize = 20, Size = 24 };
-}
-// The optional header, as far as its fields sit where they do in both
-// formats.
-namespace OptionalHeader {
-enum {
-  Magic = 0,
-  InitializedData = 8,
-  EntryPoint = 16,
-  SectionAlignment = 32,
-  FileAlignment = 36,
-  ImageSize = 56,
-  HeadersSize = 60,
-  CheckSum = 64,
+struct DosHeader {
+  uint16_t e_magic, e_cblp, e_cp, e_crlc, e_cparhdr, e_minalloc, e_maxalloc, e_ss, e_sp, e_csum;
+  uint16_t e_ip, e_cs, e_lfarlc, e_ovno, e_res[4], e_oemid, e_oeminfo, e_res2[10];
+  uint32_t e_lfanew; // where the "PE\0\0" signature is, the file header after it
 };
-}
-// A section header.
-namespace SectionHeader {
-enum {
-  Name = 0,
-  VirtualSize = 8,
-  VirtualAddress = 12,
-  RawSize = 16,
-  RawPointer = 20,
-  Characteristics = 36,
-  Size = 40,
-};
-const uint32_t InitializedData = 0x40, Writable = 0x80000000u;
-} // namespace SectionHeader
-// A data directory entry, and the entries read, by index.
-namespace DataDirectory {
-enum { Address = 0, Bytes = 4, Size = 8 };
-enum { CertificateTable = 4, BaseRelocationTable = 5, DebugDirectory = 6 };
-} // namespace DataDirectory
-// A block of base relocations: its header, then 2-byte entries, each a kind
-// in the top 4 bits and an offset into the block's page in the low 12.
-namespace RelocationBlock {
-enum { Page = 0, BlockSize = 4, Size = 8 };
-enum { Padding = 0 }; // IMAGE_REL_BASED_ABSOLUTE: moves nothing
-} // namespace RelocationBlock
+static_assert(sizeof(DosHeader) == 64);
 
-// Where PE32 and PE32+ differ, and all they differ in here.
-struct FORMAT {
-  const char *Name;
-  uint32_t Magic;
-  uint32_t AddressSize; // of the image base, and of each word a relocation moves
-  uint32_t ImageBase, DirectoryCount, Directories; // in the optional header
-  uint32_t Relocation;                             // the one kind of relocation the code uses
+struct FileHeader {
+  uint16_t Machine, NumberOfSections;
+  uint32_t TimeDateStamp, PointerToSymbolTable, NumberOfSymbols;
+  uint16_t SizeOfOptionalHeader, Characteristics;
 };
-static const FORMAT Pe32 = {"PE32", 0x10B, 4, 28, 92, 96, 3 /* HIGHLOW */};
-static const FORMAT Pe32Plus = {"PE32+", 0x20B, 8, 24, 108, 112, 10 /* DIR64 */};
+static_assert(sizeof(FileHeader) == 20);
 
-// Every read is bounds-checked: a short or damaged image ends in a message,
-// never in a read past the buffer.
-static uint64_t Get(const Bytes &Image, uint64_t At, uint32_t Size) {
-  if (At + Size > Image.size())
+// The optional header of each format, up to its data directories.
+struct OptionalHeader32 {
+  uint16_t Magic;
+  uint8_t MajorLinkerVersion, MinorLinkerVersion;
+  uint32_t SizeOfCode, SizeOfInitializedData, SizeOfUninitializedData, AddressOfEntryPoint;
+  uint32_t BaseOfCode, BaseOfData, ImageBase, SectionAlignment, FileAlignment;
+  uint16_t MajorOperatingSystemVersion, MinorOperatingSystemVersion, MajorImageVersion,
+      MinorImageVersion, MajorSubsystemVersion, MinorSubsystemVersion;
+  uint32_t Win32VersionValue, SizeOfImage, SizeOfHeaders, CheckSum;
+  uint16_t Subsystem, DllCharacteristics;
+  uint32_t SizeOfStackReserve, SizeOfStackCommit, SizeOfHeapReserve, SizeOfHeapCommit;
+  uint32_t LoaderFlags, NumberOfRvaAndSizes;
+};
+static_assert(sizeof(OptionalHeader32) == 96);
+struct OptionalHeader64 {
+  uint16_t Magic;
+  uint8_t MajorLinkerVersion, MinorLinkerVersion;
+  uint32_t SizeOfCode, SizeOfInitializedData, SizeOfUninitializedData, AddressOfEntryPoint;
+  uint32_t BaseOfCode;
+  uint64_t ImageBase;
+  uint32_t SectionAlignment, FileAlignment;
+  uint16_t MajorOperatingSystemVersion, MinorOperatingSystemVersion, MajorImageVersion,
+      MinorImageVersion, MajorSubsystemVersion, MinorSubsystemVersion;
+  uint32_t Win32VersionValue, SizeOfImage, SizeOfHeaders, CheckSum;
+  uint16_t Subsystem, DllCharacteristics;
+  uint64_t SizeOfStackReserve, SizeOfStackCommit, SizeOfHeapReserve, SizeOfHeapCommit;
+  uint32_t LoaderFlags, NumberOfRvaAndSizes;
+};
+static_assert(sizeof(OptionalHeader64) == 112);
+
+struct DataDirectory {
+  uint32_t VirtualAddress, Size;
+};
+static_assert(sizeof(DataDirectory) == 8);
+const uint32_t IMAGE_DIRECTORY_ENTRY_SECURITY = 4, IMAGE_DIRECTORY_ENTRY_BASERELOC = 5,
+               IMAGE_DIRECTORY_ENTRY_DEBUG = 6;
+
+struct SectionHeader {
+  char Name[8];
+  uint32_t VirtualSize, VirtualAddress, SizeOfRawData, PointerToRawData;
+  uint32_t PointerToRelocations, PointerToLinenumbers;
+  uint16_t NumberOfRelocations, NumberOfLinenumbers;
+  uint32_t Characteristics;
+};
+static_assert(sizeof(SectionHeader) == 40);
+const uint32_t IMAGE_SCN_CNT_INITIALIZED_DATA = 0x40, IMAGE_SCN_MEM_WRITE = 0x80000000u;
+
+// A block of base relocations: this header, then 2-byte entries, each a kind in
+// the top 4 bits (ABSOLUTE: padding) and an offset into the block's page below.
+struct BaseRelocationBlock {
+  uint32_t PageRVA, BlockSize;
+};
+static_assert(sizeof(BaseRelocationBlock) == 8);
+enum { IMAGE_REL_BASED_ABSOLUTE = 0, IMAGE_REL_BASED_HIGHLOW = 3, IMAGE_REL_BASED_DIR64 = 10 };
+
+// Every read and write is bounds-checked: a short or damaged image ends in a message.
+template <class T> static T Read(const Bytes &Image, uint64_t At) {
+  if (At + sizeof(T) > Image.size())
     throw std::runtime_error("the image is cut short");
-  uint64_t Value = 0;
-  for (uint32_t I = Size; I-- > 0;)
-    Value = Value << 8 | Image[At + I];
+  T Value;
+  std::memcpy(&Value, &Image[At], sizeof(T));
   return Value;
 }
 
-static uint32_t Get32(const Bytes &Image, uint64_t At) {
-  return (uint32_t)Get(Image, At, 4);
-}
-
-static void Put(Bytes &Image, uint64_t At, uint32_t Size, uint64_t Value) {
-  if (At + Size > Image.size())
-    throw std::runtime_error("the image is cut short");
-  for (uint32_t I = 0; I < Size; I++, Value >>= 8)
-    Image[At + I] = (uint8_t)Value;
+template <class T> static void Write(Bytes &Image, uint64_t At, const T &Value) {
+  Read<T>(Image, At); // the same bounds
+  std::memcpy(&Image[At], &Value, sizeof(T));
 }
 
 // Sums and roundings are done in 64 bits; one that doesn't fit the 32-bit
@@ -125,121 +131,125 @@ static uint64_t AlignUp(uint64_t Value, uint32_t Alignment) {
   return (Value + Alignment - 1) / Alignment * Alignment;
 }
 
-// Where the headers of an image lie, and its format.
+// Where an image's headers lie, its sections, and the optional header fields it rests on.
 struct LAYOUT {
-  const FORMAT *Format;
-  uint64_t File, Optional, Table;
-  uint32_t Sections, FileAlign, SectionAlign, DirectoryCount;
-  uint64_t Section(uint32_t I) const {
-    return Table + (uint64_t)I * SectionHeader::Size;
+  bool Plus; // PE32+, not PE32
+  uint64_t File, Optional, Directories, Table;
+  std::vector<SectionHeader> Sections;
+  uint32_t FileAlignment, SectionAlignment, DirectoryCount;
+  uint32_t AddressOfEntryPoint, SizeOfImage, SizeOfHeaders;
+  uint64_t Section(size_t I) const {
+    return Table + I * sizeof(SectionHeader);
   }
   uint64_t Directory(uint32_t I) const {
-    return Optional + Format->Directories + (uint64_t)I * DataDirectory::Size;
-  }
-  uint64_t ImageBase() const {
-    return Optional + Format->ImageBase;
+    return Directories + (uint64_t)I * sizeof(DataDirectory);
   }
 };
 
+// Hands Use the image's optional header, read into the struct of its format.
+template <class USE> static auto WithOptionalHeader(const Bytes &Image, const LAYOUT &L, USE Use) {
+  return L.Plus ? Use(Read<OptionalHeader64>(Image, L.Optional))
+                : Use(Read<OptionalHeader32>(Image, L.Optional));
+}
+
 static LAYOUT Locate(const Bytes &Image) {
-  if (Image.size() < DosHeader::Size || Image[0] != 'M' || Image[1] != 'Z')
+  if (Image.size() < sizeof(DosHeader) || Read<DosHeader>(Image, 0).e_magic != 0x5A4D) // "MZ"
     throw std::runtime_error("not an MZ image");
   LAYOUT L;
-  L.File = Get32(Image, DosHeader::NewHeader);
-  L.Optional = L.File + FileHeader::Size;
-  if (Get32(Image, L.File + FileHeader::Signature) != 0x4550) // "PE\0\0"
+  L.File = Read<DosHeader>(Image, 0).e_lfanew + sizeof(uint32_t); // after the signature
+  L.Optional = L.File + sizeof(FileHeader);
+  if (Read<uint32_t>(Image, L.File - sizeof(uint32_t)) != 0x4550) // "PE\0\0"
     throw std::runtime_error("not a PE image");
-  uint32_t Magic = (uint32_t)Get(Image, L.Optional + OptionalHeader::Magic, 2);
-  L.Format = Magic == Pe32.Magic ? &Pe32 : Magic == Pe32Plus.Magic ? &Pe32Plus : nullptr;
-  if (!L.Format)
+  uint16_t Magic = Read<uint16_t>(Image, L.Optional); // either format's first field
+  if (Magic != 0x10B && Magic != 0x20B)               // PE32, PE32+
     throw std::runtime_error("neither a PE32 nor a PE32+ image");
-  L.Table = L.Optional + Get(Image, L.File + FileHeader::OptionalHeaderSize, 2);
-  L.Sections = (uint32_t)Get(Image, L.File + FileHeader::SectionCount, 2);
-  L.FileAlign = Get32(Image, L.Optional + OptionalHeader::FileAlignment);
-  L.SectionAlign = Get32(Image, L.Optional + OptionalHeader::SectionAlignment);
-  L.DirectoryCount = std::min<uint32_t>(Get32(Image, L.Optional + L.Format->DirectoryCount), 16);
-  if (L.FileAlign < 512 || (L.FileAlign & (L.FileAlign - 1)) != 0 || L.SectionAlign < L.FileAlign ||
-      (L.SectionAlign & (L.SectionAlign - 1)) != 0)
+  L.Plus = Magic == 0x20B;
+  FileHeader File = Read<FileHeader>(Image, L.File);
+  L.Table = L.Optional + File.SizeOfOptionalHeader;
+  WithOptionalHeader(Image, L, [&](auto Optional) {
+    L.Directories = L.Optional + sizeof(Optional);
+    L.FileAlignment = Optional.FileAlignment;
+    L.SectionAlignment = Optional.SectionAlignment;
+    L.DirectoryCount = std::min<uint32_t>(Optional.NumberOfRvaAndSizes, 16);
+    L.AddressOfEntryPoint = Optional.AddressOfEntryPoint;
+    L.SizeOfImage = Optional.SizeOfImage;
+    L.SizeOfHeaders = Optional.SizeOfHeaders;
+  });
+  if (L.FileAlignment < 512 || (L.FileAlignment & (L.FileAlignment - 1)) != 0 ||
+      L.SectionAlignment < L.FileAlignment || (L.SectionAlignment & (L.SectionAlignment - 1)) != 0)
     throw std::runtime_error("the file or section alignment is not one a loader takes");
-  if (L.Sections == 0 || L.Directory(L.DirectoryCount) > L.Table)
+  if (File.NumberOfSections == 0 || L.Directory(L.DirectoryCount) > L.Table)
     throw std::runtime_error("the headers don't hold together");
-  if (L.Section(L.Sections) > Image.size())
-    throw std::runtime_error("the image is cut short");
+  for (uint32_t I = 0; I < File.NumberOfSections; I++)
+    L.Sections.push_back(Read<SectionHeader>(Image, L.Section(I)));
   return L;
 }
 
 // The section whose addresses hold Size bytes from Address, as far as the
-// section's size field (VirtualSize or RawSize) reaches; -1 when none does.
-static int SectionHolding(const Bytes &Image, const LAYOUT &L, uint64_t Address, uint64_t Size,
-                          int SizeField) {
-  for (uint32_t I = 0; I < L.Sections; I++) {
-    uint64_t Start = Get32(Image, L.Section(I) + SectionHeader::VirtualAddress);
-    if (Address >= Start && Address + Size <= Start + Get32(Image, L.Section(I) + SizeField))
-      return (int)I;
-  }
-  return -1;
+// section's Extent (VirtualSize or SizeOfRawData) reaches; null when none does.
+static const SectionHeader *SectionHolding(const LAYOUT &L, uint64_t Address, uint64_t Size,
+                                           uint32_t SectionHeader::*Extent) {
+  for (const SectionHeader &S : L.Sections)
+    if (Address >= S.VirtualAddress && Address + Size <= (uint64_t)S.VirtualAddress + S.*Extent)
+      return &S;
+  return nullptr;
 }
 
 // The file offset of an address in the image, where a section has its bytes.
-static uint64_t OffsetOf(const Bytes &Image, const LAYOUT &L, uint64_t Address, uint32_t Size) {
-  int I = SectionHolding(Image, L, Address, Size, SectionHeader::RawSize);
-  if (I < 0)
+static uint64_t OffsetOf(const LAYOUT &L, uint64_t Address, uint32_t Size) {
+  const SectionHeader *S = SectionHolding(L, Address, Size, &SectionHeader::SizeOfRawData);
+  if (!S)
     throw std::runtime_error("an address has no bytes in the file");
-  return Get32(Image, L.Section(I) + SectionHeader::RawPointer) + Address -
-         Get32(Image, L.Section(I) + SectionHeader::VirtualAddress);
+  return S->PointerToRawData + Address - S->VirtualAddress;
 }
 
-// Walks the base relocation table as a loader does, calling Move with the
-// file offset of each word a relocation moves. A table a loader would refuse
-// is refused here.
+// Walks the base relocation table as a loader does, calling Move with the file
+// offset of each word a relocation moves. A table a loader would refuse is
+// refused here, as is any kind of relocation but the one the format's code uses.
 static void EachRelocation(const Bytes &Image, const LAYOUT &L,
                            const std::function<void(uint64_t)> &Move) {
-  uint64_t Directory = L.Directory(DataDirectory::BaseRelocationTable);
-  uint64_t Table = Get32(Image, Directory + DataDirectory::Address);
-  uint64_t End = Table + Get32(Image, Directory + DataDirectory::Bytes);
-  while (Table < End) {
-    uint64_t Block = OffsetOf(Image, L, Table, RelocationBlock::Size);
-    uint32_t Page = Get32(Image, Block + RelocationBlock::Page);
-    uint32_t Size = Get32(Image, Block + RelocationBlock::BlockSize);
-    if (Size < RelocationBlock::Size || Size % 4 != 0)
+  uint32_t Kind = L.Plus ? IMAGE_REL_BASED_DIR64 : IMAGE_REL_BASED_HIGHLOW, Width = L.Plus ? 8 : 4;
+  auto Table = Read<DataDirectory>(Image, L.Directory(IMAGE_DIRECTORY_ENTRY_BASERELOC));
+  uint64_t Next = Table.VirtualAddress, End = Next + Table.Size;
+  while (Next < End) {
+    auto Block = Read<BaseRelocationBlock>(Image, OffsetOf(L, Next, sizeof(BaseRelocationBlock)));
+    if (Block.BlockSize < sizeof(BaseRelocationBlock) || Block.BlockSize % 4 != 0)
       throw std::runtime_error("a relocation block's size is not a whole number of words");
-    if (Table + Size > End)
+    if (Next + Block.BlockSize > End)
       throw std::runtime_error("a relocation block runs past the relocation table");
-    Block = OffsetOf(Image, L, Table, Size);
-    for (uint32_t At = RelocationBlock::Size; At < Size; At += 2) {
-      uint32_t Entry = (uint32_t)Get(Image, Block + At, 2);
-      if (Entry >> 12 == RelocationBlock::Padding)
+    uint64_t At = OffsetOf(L, Next, Block.BlockSize);
+    for (uint32_t Offset = sizeof(BaseRelocationBlock); Offset < Block.BlockSize; Offset += 2) {
+      uint32_t Entry = Read<uint16_t>(Image, At + Offset);
+      if (Entry >> 12 == IMAGE_REL_BASED_ABSOLUTE)
         continue;
-      if (Entry >> 12 != L.Format->Relocation)
-        throw std::runtime_error(std::string("a relocation of a kind ") + L.Format->Name +
-                                 " code doesn't use");
-      Move(OffsetOf(Image, L, (uint64_t)Page + (Entry & 0xFFF), L.Format->AddressSize));
+      if (Entry >> 12 != Kind)
+        throw std::runtime_error(std::string("a relocation of a kind ") +
+                                 (L.Plus ? "PE32+" : "PE32") + " code doesn't use");
+      Move(OffsetOf(L, (uint64_t)Block.PageRVA + (Entry & 0xFFF), Width));
     }
-    Table += Size;
+    Next += Block.BlockSize;
   }
 }
 
 // The rules a loader holds an image to, as far as folding can break them.
 // Returns what is wrong, or an empty string.
 static std::string CheckLayout(const Bytes &Image) {
-  using namespace SectionHeader;
   try {
     LAYOUT L = Locate(Image);
-    uint64_t Headers = Get32(Image, L.Optional + OptionalHeader::HeadersSize);
-    if (Headers != AlignUp(L.Section(L.Sections), L.FileAlign) || Headers > Image.size())
+    uint64_t Headers = L.SizeOfHeaders;
+    if (Headers != AlignUp(L.Section(L.Sections.size()), L.FileAlignment) || Headers > Image.size())
       return "SizeOfHeaders is not the section table's end, rounded to the file alignment";
-    uint64_t NextAddress = AlignUp(Headers, L.SectionAlign), NextRaw = Headers;
-    for (uint32_t I = 0; I < L.Sections; I++) {
+    uint64_t NextAddress = AlignUp(Headers, L.SectionAlignment), NextRaw = Headers;
+    for (size_t I = 0; I < L.Sections.size(); I++) {
       std::string Section = "section " + std::to_string(I);
-      uint64_t At = L.Section(I);
-      uint64_t Address = Get32(Image, At + VirtualAddress), Size = Get32(Image, At + VirtualSize);
-      uint64_t Raw = Get32(Image, At + RawPointer), RawBytes = Get32(Image, At + RawSize);
+      uint64_t Address = L.Sections[I].VirtualAddress, Size = L.Sections[I].VirtualSize;
+      uint64_t Raw = L.Sections[I].PointerToRawData, RawBytes = L.Sections[I].SizeOfRawData;
       if (Address != NextAddress)
         return Section + " doesn't follow the one before it in memory";
       if (RawBytes != 0) {
-        if (Raw % L.FileAlign != 0)
+        if (Raw % L.FileAlignment != 0)
           return Section + "'s data doesn't start on the file alignment";
-        if (RawBytes % L.FileAlign != 0)
+        if (RawBytes % L.FileAlignment != 0)
           return Section + "'s data isn't a whole number of file-alignment blocks";
         if (Raw < NextRaw)
           return Section + "'s data overlaps the headers or the section before it";
@@ -247,9 +257,9 @@ static std::string CheckLayout(const Bytes &Image) {
           return Section + "'s data runs past the file";
         NextRaw = Raw + RawBytes;
       }
-      NextAddress = AlignUp(Address + std::max(Size, RawBytes), L.SectionAlign);
+      NextAddress = AlignUp(Address + std::max(Size, RawBytes), L.SectionAlignment);
     }
-    if (Get32(Image, L.Optional + OptionalHeader::ImageSize) != NextAddress)
+    if (L.SizeOfImage != NextAddress)
       return "SizeOfImage is not the end of the last section";
     if (NextRaw != Image.size())
       return "the file holds bytes that no section owns";
@@ -257,15 +267,15 @@ static std::string CheckLayout(const Bytes &Image) {
     // Every directory but the certificate table (a file offset) lies whole
     // inside one section, and the entry point inside one.
     auto Inside = [&](uint64_t Address, uint64_t Size) {
-      return SectionHolding(Image, L, Address, Size, VirtualSize) >= 0;
+      return SectionHolding(L, Address, Size, &SectionHeader::VirtualSize) != nullptr;
     };
     for (uint32_t I = 0; I < L.DirectoryCount; I++) {
-      uint64_t Address = Get32(Image, L.Directory(I) + DataDirectory::Address);
-      uint64_t Size = Get32(Image, L.Directory(I) + DataDirectory::Bytes);
-      if (I != DataDirectory::CertificateTable && Size != 0 && !Inside(Address, Size))
+      auto Directory = Read<DataDirectory>(Image, L.Directory(I));
+      if (I != IMAGE_DIRECTORY_ENTRY_SECURITY && Directory.Size != 0 &&
+          !Inside(Directory.VirtualAddress, Directory.Size))
         return "data directory " + std::to_string(I) + " is not inside a section";
     }
-    if (!Inside(Get32(Image, L.Optional + OptionalHeader::EntryPoint), 1))
+    if (!Inside(L.AddressOfEntryPoint, 1))
       return "the entry point is not inside a section";
     EachRelocation(Image, L, [](uint64_t) {});
     return "";
@@ -274,15 +284,13 @@ static std::string CheckLayout(const Bytes &Image) {
   }
 }
 
-static bool ReadImage(const char *Path, Bytes &Image) {
+static bool ReadImage(const std::string &Path, Bytes &Image) {
   std::ifstream In(Path, std::ios::binary);
-  if (!In)
-    return false;
   Image.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-  return !In.bad();
+  return In.is_open() && !In.bad();
 }
 
-static bool WriteImage(const char *Path, const Bytes &Image) {
+static bool WriteImage(const std::string &Path, const Bytes &Image) {
   std::ofstream Out(Path, std::ios::binary);
   Out.write((const char *)Image.data(), (std::streamsize)Image.size());
   Out.close();
@@ -296,106 +304,101 @@ static int Fail(const std::string &Why) {
 
 // Folds the image in place, or throws what stands in the way.
 static void Fold(Bytes &Image, const char *Into) {
-  using namespace SectionHeader;
   LAYOUT L = Locate(Image);
-  if (Get32(Image, L.File + FileHeader::SymbolTable) != 0)
+  if (Read<FileHeader>(Image, L.File).PointerToSymbolTable != 0)
     throw std::runtime_error("the image still has a symbol table; strip it first");
   // These directories point at file offsets, which the new layout would move.
-  for (uint32_t Index : {DataDirectory::CertificateTable, DataDirectory::DebugDirectory})
-    if (Index < L.DirectoryCount && Get32(Image, L.Directory(Index) + DataDirectory::Bytes) != 0)
-      throw std::runtime_error(Index == DataDirectory::CertificateTable
+  for (uint32_t Index : {IMAGE_DIRECTORY_ENTRY_SECURITY, IMAGE_DIRECTORY_ENTRY_DEBUG})
+    if (Index < L.DirectoryCount && Read<DataDirectory>(Image, L.Directory(Index)).Size != 0)
+      throw std::runtime_error(Index == IMAGE_DIRECTORY_ENTRY_SECURITY
                                    ? "the image is signed (a certificate table)"
                                    : "the image has a debug directory");
 
-  // Each section's header and raw data, as they stand.
-  struct SECTION {
-    Bytes Header, Data;
-  };
-  std::vector<SECTION> All;
+  // Each section's raw data, as it stands, beside its header.
+  std::vector<Bytes> Data;
   int Relocs = -1, Target = -1;
-  for (uint32_t I = 0; I < L.Sections; I++) {
-    uint64_t At = L.Section(I);
-    SECTION S;
-    S.Header.assign(Image.begin() + At, Image.begin() + At + SectionHeader::Size);
-    uint64_t Raw = Get32(S.Header, RawPointer), Size = Get32(S.Header, RawSize);
+  for (const SectionHeader &S : L.Sections) {
+    uint64_t Raw = S.PointerToRawData, Size = S.SizeOfRawData;
     if (Raw + Size > Image.size())
       throw std::runtime_error("a section runs past the end of the file");
-    S.Data.assign(Image.begin() + Raw, Image.begin() + Raw + Size);
-    if (std::memcmp(&S.Header[Name], ".reloc\0", 8) == 0)
-      Relocs = (int)I;
-    if (std::strncmp((const char *)&S.Header[Name], Into, 8) == 0)
-      Target = (int)I;
-    All.push_back(S);
+    if (std::memcmp(S.Name, ".reloc\0", 8) == 0)
+      Relocs = (int)Data.size();
+    if (std::strncmp(S.Name, Into, 8) == 0)
+      Target = (int)Data.size();
+    Data.emplace_back(Image.begin() + Raw, Image.begin() + Raw + Size);
   }
   if (Relocs < 0 || Target < 0)
     throw std::runtime_error("no .reloc section, or no section to fold it into");
   // Taking a section out of the middle would leave a hole in the image.
-  if (Relocs != (int)L.Sections - 1)
+  if (Relocs != (int)Data.size() - 1)
     throw std::runtime_error(".reloc is not the last section");
 
-  SECTION &From = All[Relocs], &To = All[Target];
-  uint64_t Directory = L.Directory(DataDirectory::BaseRelocationTable);
-  uint32_t RelocsAt = Get32(Image, Directory + DataDirectory::Address);
-  uint32_t RelocsSize = Get32(Image, Directory + DataDirectory::Bytes);
-  if (RelocsAt != Get32(From.Header, VirtualAddress) || RelocsSize > From.Data.size())
+  SectionHeader &From = L.Sections[Relocs], &To = L.Sections[Target];
+  uint64_t Directory = L.Directory(IMAGE_DIRECTORY_ENTRY_BASERELOC);
+  auto Table = Read<DataDirectory>(Image, Directory);
+  if (Table.VirtualAddress != From.VirtualAddress || Table.Size > Data[Relocs].size())
     throw std::runtime_error("the base relocation directory is not the .reloc section");
-  if (Get32(To.Header, Characteristics) & Writable)
+  if (To.Characteristics & IMAGE_SCN_MEM_WRITE)
     throw std::runtime_error("the target section is writable");
 
   // Append the relocation blocks, 4-byte aligned, to the target's contents,
   // without reaching into the next section's addresses.
-  uint32_t Start = Fit(AlignUp(Get32(To.Header, VirtualSize), 4));
-  uint32_t End = Fit((uint64_t)Start + RelocsSize);
-  uint32_t ToAddress = Get32(To.Header, VirtualAddress);
-  uint64_t Room = AlignUp((uint64_t)ToAddress + End, L.SectionAlign);
-  for (const SECTION &S : All)
-    if (&S != &From && Get32(S.Header, VirtualAddress) > ToAddress &&
-        Get32(S.Header, VirtualAddress) < Room)
+  uint32_t Start = Fit(AlignUp(To.VirtualSize, 4)), End = Fit((uint64_t)Start + Table.Size);
+  uint64_t Room = AlignUp((uint64_t)To.VirtualAddress + End, L.SectionAlignment);
+  for (const SectionHeader &S : L.Sections)
+    if (&S != &From && S.VirtualAddress > To.VirtualAddress && S.VirtualAddress < Room)
       throw std::runtime_error("no room for the relocations after the target section");
-  To.Data.resize(std::max<size_t>(To.Data.size(), Fit(AlignUp(End, L.FileAlign))), 0);
-  std::memcpy(&To.Data[Start], &From.Data[0], RelocsSize);
-  Put(To.Header, VirtualSize, 4, End);
-  Put(To.Header, RawSize, 4, To.Data.size());
-  Put(Image, Directory + DataDirectory::Address, 4, Fit((uint64_t)ToAddress + Start));
-  All.erase(All.begin() + Relocs);
+  Data[Target].resize(std::max<size_t>(Data[Target].size(), Fit(AlignUp(End, L.FileAlignment))));
+  std::memcpy(&Data[Target][Start], &Data[Relocs][0], Table.Size);
+  To.VirtualSize = End;
+  To.SizeOfRawData = (uint32_t)Data[Target].size();
+  Table.VirtualAddress = Fit((uint64_t)To.VirtualAddress + Start);
+  Write(Image, Directory, Table);
+  L.Sections.pop_back(); // .reloc
+  Data.pop_back();
 
   // Lay the file out again: the headers, then each section's data in turn.
-  uint32_t Sections = (uint32_t)All.size();
-  uint32_t Headers = Fit(AlignUp(L.Section(Sections), L.FileAlign));
+  uint32_t Headers = Fit(AlignUp(L.Section(L.Sections.size()), L.FileAlignment));
   Bytes Out(Image.begin(), Image.begin() + L.Table);
   Out.resize(Headers, 0);
-  uint64_t Offset = Headers, Initialized = 0, Extent = 0;
-  for (uint32_t I = 0; I < Sections; I++) {
-    SECTION &S = All[I];
-    Put(S.Header, RawPointer, 4, S.Data.empty() ? 0 : Fit(Offset));
-    std::memcpy(&Out[L.Section(I)], &S.Header[0], SectionHeader::Size);
-    Out.insert(Out.end(), S.Data.begin(), S.Data.end());
-    Offset += S.Data.size();
-    if (Get32(S.Header, Characteristics) & SectionHeader::InitializedData)
-      Initialized += S.Data.size();
-    Extent = std::max<uint64_t>(Extent, (uint64_t)Get32(S.Header, VirtualAddress) +
-                                            Get32(S.Header, VirtualSize));
+  uint64_t Initialized = 0, Extent = 0;
+  for (size_t I = 0; I < L.Sections.size(); I++) {
+    SectionHeader &S = L.Sections[I];
+    S.PointerToRawData = Data[I].empty() ? 0 : Fit(Out.size());
+    Write(Out, L.Section(I), S);
+    Out.insert(Out.end(), Data[I].begin(), Data[I].end());
+    if (S.Characteristics & IMAGE_SCN_CNT_INITIALIZED_DATA)
+      Initialized += Data[I].size();
+    Extent = std::max<uint64_t>(Extent, (uint64_t)S.VirtualAddress + S.VirtualSize);
   }
-  Put(Out, L.File + FileHeader::SectionCount, 2, Sections);
-  Put(Out, L.Optional + OptionalHeader::HeadersSize, 4, Headers);
-  Put(Out, L.Optional + OptionalHeader::InitializedData, 4, Fit(Initialized));
-  Put(Out, L.Optional + OptionalHeader::ImageSize, 4, Fit(AlignUp(Extent, L.SectionAlign)));
-  Put(Out, L.Optional + OptionalHeader::CheckSum, 4, 0);
+  auto File = Read<FileHeader>(Out, L.File);
+  File.NumberOfSections = (uint16_t)L.Sections.size();
+  Write(Out, L.File, File);
+  WithOptionalHeader(Out, L, [&](auto Optional) {
+    Optional.SizeOfHeaders = Headers;
+    Optional.SizeOfInitializedData = Fit(Initialized);
+    Optional.SizeOfImage = Fit(AlignUp(Extent, L.SectionAlignment));
+    Optional.CheckSum = 0;
+    Write(Out, L.Optional, Optional);
+  });
   Image.swap(Out);
 }
 
 // Applies the base relocation table for a move to Base, as a loader does.
 static void Rebase(Bytes &Image, uint64_t Base) {
   LAYOUT L = Locate(Image);
-  uint32_t Width = L.Format->AddressSize;
-  if (Width == 4)
-    Base = Fit(Base);
-  uint64_t Delta = Base - Get(Image, L.ImageBase(), Width);
   // The table is walked as the image was: a word moved may lie in it.
   Bytes Moved = Image;
-  EachRelocation(Image, L,
-                 [&](uint64_t Word) { Put(Moved, Word, Width, Get(Moved, Word, Width) + Delta); });
-  Put(Moved, L.ImageBase(), Width, Base);
+  WithOptionalHeader(Image, L, [&](auto Optional) {
+    typedef decltype(Optional.ImageBase) ADDRESS;
+    auto Delta = (ADDRESS)((sizeof(ADDRESS) == 4 ? Fit(Base) : Base) - Optional.ImageBase);
+    EachRelocation(Image, L, [&](uint64_t At) {
+      Write(Moved, At, (ADDRESS)(Read<ADDRESS>(Moved, At) + Delta));
+    });
+    Optional = Read<decltype(Optional)>(Moved, L.Optional); // with any word moved in it
+    Optional.ImageBase = (ADDRESS)Base;
+    Write(Moved, L.Optional, Optional);
+  });
   Image.swap(Moved);
 }
 
@@ -405,11 +408,10 @@ int main(int Count, char **Arguments) {
   if (!Check && !Move && (Count < 3 || Count > 4))
     return Fail("usage: fold_relocs IN.exe OUT.exe [SECTION] | --check IMAGE.exe | "
                 "--rebase IN.exe OUT.exe BASE");
-  std::string In = Arguments[Check || Move ? 2 : 1];
-  const char *Out = Arguments[Move ? 3 : 2];
+  std::string In = Arguments[Check || Move ? 2 : 1], Out = Arguments[Move ? 3 : 2];
 
   Bytes Image;
-  if (!ReadImage(In.c_str(), Image))
+  if (!ReadImage(In, Image))
     return Fail("can't read " + In);
   if (Check) {
     std::string Wrong = CheckLayout(Image);
@@ -424,7 +426,7 @@ int main(int Count, char **Arguments) {
     return Fail(In + ": " + Error.what());
   }
   if (!WriteImage(Out, Image))
-    return Fail(std::string("can't write ") + Out);
+    return Fail("can't write " + Out);
   if (Move)
     return 0;
 
@@ -435,12 +437,10 @@ int main(int Count, char **Arguments) {
                           : CheckLayout(Written);
   if (!Wrong.empty()) {
     std::filesystem::remove(Out);
-    return Fail(std::string(Out) + ": " + Wrong);
+    return Fail(Out + ": " + Wrong);
   }
-  std::filesystem::permissions(Out,
-                               std::filesystem::perms::owner_exec |
-                                   std::filesystem::perms::group_exec |
-                                   std::filesystem::perms::others_exec,
-                               std::filesystem::perm_options::add);
+  namespace fs = std::filesystem;
+  fs::permissions(Out, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
+                  fs::perm_options::add);
   return 0;
 }
