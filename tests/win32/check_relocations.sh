@@ -7,12 +7,12 @@
 #   check_relocations.sh FOLD_RELOCS ELSEWHERE.exe showfile.exe
 set -u
 fold=$1 elsewhere=$2 exe=$3
-. "$(dirname "$0")/pe.sh"
+pe=$(dirname "$0")/pe.py
 moved=$(mktemp)
 trap 'rm -f "$moved"' EXIT
 
-headers "$exe"
+base=$(/usr/bin/python3 "$pe" get "$exe" OPTIONAL_HEADER.ImageBase) || exit 1
 "$fold" --rebase "$elsewhere" "$moved" "$base" || exit 1
 differing=$(cmp -l "$elsewhere" "$exe" | wc -l)
-echo "$(relocation_entries "$exe" | wc -l) relocations; $differing bytes differ before the move"
+echo "$(/usr/bin/python3 "$pe" relocations "$exe" | wc -l) relocations; $differing bytes differ before the move"
 cmp "$moved" "$exe" && [ "$differing" -gt 0 ]

@@ -11,13 +11,13 @@
 #   old_console.sh showfile.exe OLDCON32.dll OLDCON65.dll CON65001.dll
 set -u
 exe=$1
-. "$(dirname "$0")/pe.sh"
+pe=$(dirname "$0")/pe.py
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 for console in OLDCON32 OLDCON65 CON65001; do
   cp "$2" "$work/$console.dll"
   cp "$exe" "$work/$console.exe"
-  rename_import "$work/$console.exe" $console || exit 1
+  /usr/bin/python3 "$pe" rename-import "$work/$console.exe" $console || exit 1
   shift
 done
 

@@ -10,16 +10,15 @@
 #   relocated.sh load_relocated.exe showfile.exe STRICT32.dll DIR
 set -u
 host=$1 exe=$2 strict=$3 dir=$4
-here=$(dirname "$0")
-. "$here/pe.sh"
+pe=$(dirname "$0")/pe.py
 
 rm -rf "$dir" && mkdir -p "$dir/run" || exit 1
 cp "$host" "$dir/load_relocated.exe"
 cp "$exe" "$dir/showfile.dll"
 cp "$strict" "$dir/STRICT32.dll"
-rename_import "$dir/showfile.dll" STRICT32 || exit 1
-headers "$exe"
-put16 "$dir/showfile.dll" $((file + 18)) $(($(u16 "$exe" $((file + 18))) | 0x2000)) # IMAGE_FILE_DLL
+/usr/bin/python3 "$pe" rename-import "$dir/showfile.dll" STRICT32 || exit 1
+/usr/bin/python3 "$pe" set "$dir/showfile.dll" 'FILE_HEADER.Characteristics |= IMAGE_FILE_DLL' || exit 1
+base=$(/usr/bin/python3 "$pe" get "$exe" OPTIONAL_HEADER.ImageBase) || exit 1
 
 cd "$dir/run" || exit 1
 printf 'abc' >test.txt

@@ -9,7 +9,6 @@
 set -u
 build=$(realpath "$1") bits=$2
 here=$(dirname "$(realpath "$0")")
-. "$here/pe.sh"
 # Wine wants the prefix's full path, and the runs below change directory.
 export WINEPREFIX=$(realpath -m "${WINEPREFIX:-$HOME/.wine}")
 exe=$build/showfile.exe
@@ -33,15 +32,16 @@ fi
 echo "the unchanged showfile.exe passes: $(tail -1 "$work/table")"
 
 caught=0 missed=0
-for entry in $(relocation_entries "$exe"); do
+# The list comes on a descriptor of its own: Wine and the table read standard input.
+while read -r entry address <&3; do
   cp "$exe" "$work/mutant.exe"
-  put16 "$work/mutant.exe" "$entry" $(($(u16 "$exe" "$entry") & 0x0FFF))
+  /usr/bin/python3 "$here/pe.py" set "$work/mutant.exe" "$entry.type = IMAGE_REL_BASED_ABSOLUTE" || exit 1
   if passes "$work/mutant.exe"; then
-    echo "missed: the entry at file offset $entry"
+    echo "missed: $entry, which moves the address at $address"
     missed=$((missed + 1))
   else
     caught=$((caught + 1))
   fi
-done
+done 3< <(/usr/bin/python3 "$here/pe.py" relocations "$exe")
 echo "$caught of $((caught + missed)) mutants caught"
 [ "$missed" = 0 ] && [ "$caught" -gt 0 ]
