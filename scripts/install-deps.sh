@@ -40,7 +40,7 @@ build=${SHOWFILE_BUILD:-build}
 base=("cmake cmake" "make make" "g++ g++" "musl-tools? musl-gcc"
   "libgtest-dev /usr/include/gtest/gtest.h")
 windows=("clang clang++" "lld ld.lld" "llvm llvm-dlltool" "binutils objdump" "unzip unzip"
-  "wine wine" "wine64 /usr/lib/wine/wineserver64")
+  "wine wine" "wine64 /usr/lib/wine/wineserver64" "python3-pefile /usr/lib/python3/dist-packages/pefile.py")
 declare -A parts=(
   [install]=""
   [native]="util-linux:setpriv strace:strace valgrind:valgrind lintian:lintian"
