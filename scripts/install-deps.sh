@@ -40,7 +40,10 @@ build=${SHOWFILE_BUILD:-build}
 base=("cmake cmake" "make make" "g++ g++" "musl-tools? musl-gcc"
   "libgtest-dev /usr/include/gtest/gtest.h")
 windows=("clang clang++" "lld ld.lld" "llvm llvm-dlltool" "binutils objdump" "unzip unzip"
-  "wine wine" "wine64 /usr/lib/wine/wineserver64" "python3-pefile /usr/lib/python3/dist-packages/pefile.py")
+  "wine wine" "wine64 /usr/lib/wine/wineserver64")
+# What only the Windows presets' tests need, not make run: they read the
+# images through pefile.
+windows_tests=("python3-pefile /usr/lib/python3/dist-packages/pefile.py")
 declare -A parts=(
   [install]=""
   [native]="util-linux:setpriv strace:strace valgrind:valgrind lintian:lintian"
@@ -76,7 +79,12 @@ esac
 # entries PRESET: the preset's "package probe" entries, with what all share.
 entries() {
   printf '%s\n' "${base[@]}"
-  case $1 in win32 | win64) printf '%s\n' "${windows[@]}" ;; esac
+  case $1 in
+  win32 | win64)
+    printf '%s\n' "${windows[@]}"
+    [ "$want" != test ] || printf '%s\n' "${windows_tests[@]}"
+    ;;
+  esac
   local item
   for item in ${parts[$1]}; do
     # package[:arch][?]:probe
