@@ -55,6 +55,12 @@ expect fold  'overflows 32 bits'                    "$rdata.Misc_VirtualSize = 0
 expect fold  'the target section is writable'       "$rdata.Characteristics |= IMAGE_SCN_MEM_WRITE"
 expect fold  'symbol table'                         'FILE_HEADER.PointerToSymbolTable = 4096'
 expect fold  'cut short'                            'truncate -s 300'
+expect fold  'a section runs past the end of the file' "$rdata.PointerToRawData = 0x100000"
+expect fold  'no .reloc section'                    "section['.reloc'].Name = b'.relox'"
+expect fold  'directory is not the .reloc section'  'BASERELOC.VirtualAddress += 4'
+# .rdata's contents up to 2 bytes short of its last page: the relocations
+# would reach into .data's addresses.
+expect fold  'no room for the relocations'          "$rdata.Misc_VirtualSize = OPTIONAL_HEADER.SectionAlignment - 2"
 expect check 'not an MZ image'                      'DOS_HEADER.e_magic = 0x5958'
 expect check 'not a PE image'                       'NT_HEADERS.Signature = 0'
 expect check 'neither a PE32 nor a PE32+ image'     'OPTIONAL_HEADER.Magic = 0x107'
