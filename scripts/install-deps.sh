@@ -39,11 +39,13 @@ build=${SHOWFILE_BUILD:-build}
 # build the program.
 base=("cmake cmake" "make make" "g++ g++" "musl-tools? musl-gcc"
   "libgtest-dev /usr/include/gtest/gtest.h")
-windows=("clang clang++" "lld ld.lld" "llvm llvm-dlltool" "binutils objdump" "unzip unzip"
-  "wine wine" "wine64 /usr/lib/wine/wineserver64")
-# What only the Windows presets' tests need, not make run: they read the
-# images through pefile.
-windows_tests=("python3-pefile /usr/lib/python3/dist-packages/pefile.py")
+windows=("clang clang++" "lld ld.lld" "llvm llvm-dlltool" "wine wine"
+  "wine64 /usr/lib/wine/wineserver64")
+# What only the Windows presets' tests need, not make run: the image checks
+# read the images through pefile and disassemble them with objdump, and the
+# ZIP is unpacked.
+windows_tests=("python3-pefile /usr/lib/python3/dist-packages/pefile.py" "binutils objdump"
+  "unzip unzip")
 declare -A parts=(
   [install]=""
   [native]="util-linux:setpriv strace:strace valgrind:valgrind lintian:lintian"
