@@ -153,10 +153,13 @@ template <class USE> static auto WithOptionalHeader(const Bytes &Image, const LA
 }
 
 static LAYOUT Locate(const Bytes &Image) {
-  if (Image.size() < sizeof(DosHeader) || Read<DosHeader>(Image, 0).e_magic != 0x5A4D) // "MZ"
+  if (Image.size() < sizeof(DosHeader))
+    throw std::runtime_error("not an MZ image");
+  DosHeader Dos = Read<DosHeader>(Image, 0);
+  if (Dos.e_magic != 0x5A4D) // "MZ"
     throw std::runtime_error("not an MZ image");
   LAYOUT L;
-  L.File = Read<DosHeader>(Image, 0).e_lfanew + sizeof(uint32_t); // after the signature
+  L.File = Dos.e_lfanew + sizeof(uint32_t); // after the signature
   L.Optional = L.File + sizeof(FileHeader);
   if (Read<uint32_t>(Image, L.File - sizeof(uint32_t)) != 0x4550) // "PE\0\0"
     throw std::runtime_error("not a PE image");
