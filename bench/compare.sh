@@ -55,10 +55,21 @@ show_ms() { awk -v t="$1" 'BEGIN { printf (t < 10 ? "%.2f" : t < 100 ? "%.1f" : 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 verdict() { awk -v r="$1" -v limit="$2" 'BEGIN { print (r <= limit) ? "meets" : "MISSES" }'; }
 median() { printf '%s\n' "$@" | sort -g | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
-# spread VALUE...: the median (least-most); spread_ms the same of times.
-spread() { echo "$(median "$@") ($(printf '%s\n' "$@" | sort -g | head -1)-$(printf '%s\n' "$@" | sort -g | tail -1))"; }
-spread_ms() {
-  echo "$(show_ms "$(median "$@")") ($(show_ms "$(printf '%s\n' "$@" | sort -g | head -1)")-$(show_ms "$(printf '%s\n' "$@" | sort -g | tail -1)"))"
+# spread [FORMAT] VALUE...: the median (least-most), each as FORMAT shows it
+# (echo unless told); spread_ms the same of times.
+spread() {
+  local show=echo
+  [ "$1" != show_ms ] || { show=$1 && shift; }
+  local sorted=($(printf '%s\n' "$@" | sort -g))
+  echo "$($show "$(median "$@")") ($($show "${sorted[0]}")-$($show "${sorted[-1]}"))"
+}
+spread_ms() { spread show_ms "$@"; }
+# header FIRST: a table's first two lines, a column for each program.
+header() {
+  local line="| $1 |" rule="|---|" name
+  for name in "${names[@]}"; do line+=" $name |" rule+="---:|"; done
+  echo "$line"
+  echo "$rule"
 }
 
 read -ra sizes <<<"${SHOWFILE_BENCH_SIZES:-64K 1M 16M 256M}"
@@ -80,12 +91,9 @@ rounds_for() {
 echo "Wall time in ms, the median of the rounds (least-most); the programs in turn, each round starting one further on,"
 echo "each following each other one equally often"
 echo
-line="| file |" rule="|---|"
-for name in "${names[@]}"; do line+=" $name |" rule+="---:|"; done
-echo "$line showfile / floor |"
-echo "$rule---:|"
+header file | sed '1s/$/ showfile \/ floor |/; 2s/$/---:|/'
 : >"$times"
-declare -A ms
+declare -A ms against
 for how in pipe file; do
   for size in "${sizes[@]}"; do
     [ $how = pipe ] && output=pipe || output=$work/out.file
@@ -100,7 +108,8 @@ for how in pipe file; do
       line+=" $(show_ms "$median") ($(show_ms "$low")-$(show_ms "$high")) |"
       printf '%s\t%s\t%s\t%s\t%s\t%s\n' $how "$(bytes "$size")" "${names[$i]}" "$median" "$low" "$high" >>"$times"
     done
-    echo "$line $(ratio "${ms[$row,showfile]}" "${ms[$row,floor]}")x |"
+    against[$row]=$(ratio "${ms[$row,showfile]}" "${ms[$row,floor]}")
+    echo "$line ${against[$row]}x |"
   done
 done
 
@@ -157,10 +166,7 @@ syscalls() {
 echo
 echo "On a 1 KiB file: instructions (callgrind) and system calls (strace -f, execve included)"
 echo
-line="| 1 KiB |" rule="|---|"
-for name in "${names[@]}"; do line+=" $name |" rule+="---:|"; done
-echo "$line"
-echo "$rule"
+header "1 KiB"
 declare -A count calls
 line="| instructions |" line2="| system calls |"
 for i in "${!names[@]}"; do
@@ -181,8 +187,7 @@ echo "|---|---:|---|"
 for how in pipe file; do
   for size in "${sizes[@]}"; do
     row="$(label "$size") into a $how"
-    r=$(ratio "${ms[$row,showfile]}" "${ms[$row,floor]}")
-    echo "| $row: showfile at most 1.1x the floor | ${r}x | $(verdict "$r" 1.1) |"
+    echo "| $row: showfile at most 1.1x the floor | ${against[$row]}x | $(verdict "${against[$row]}" 1.1) |"
   done
 done
 echo "| 1 KiB: at most 17 system calls | ${calls[showfile]} | $(verdict "${calls[showfile]}" 17) |"
