@@ -78,9 +78,13 @@ static double Run(char **Words, const char *Output, int Null, off_t Size) {
       perror("rounds: pipe");
       exit(1);
     }
-  } else if (unlink(Output), (Out = open(Output, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)) < 0) {
-    perror(Output);
-    exit(1);
+  } else {
+    unlink(Output);
+    Out = open(Output, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (Out < 0) {
+      perror(Output);
+      exit(1);
+    }
   }
   double Began = Now();
   if (Out < 0) {
@@ -97,8 +101,8 @@ static double Run(char **Words, const char *Output, int Null, off_t Size) {
   if (Out >= 0) {
     struct stat Written;
     if (fstat(Out, &Written) != 0 || Written.st_size != Size) {
-      fprintf(stderr, "rounds: %s wrote %lld bytes of %lld\n", Words[0],
-              (long long)Written.st_size, (long long)Size);
+      fprintf(stderr, "rounds: %s wrote %lld bytes of %lld\n", Words[0], (long long)Written.st_size,
+              (long long)Size);
       exit(1);
     }
     close(Out);
