@@ -1,6 +1,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -56,5 +57,28 @@ TEST(PosixHeap, HandsOutZeroedAlignedBlocksAndTakesThemBack) {
         << Bytes << " bytes: mapped before\n"
         << std::string(Before.Text, Before.Length) << "and after\n"
         << std::string(After.Text, After.Length);
+  }
+}
+
+// A block of 256 KiB or more is mapped in whole huge pages, so that a kernel
+// that places such a mapping on a huge-page boundary (Linux from 6.7 on) can
+// back it with huge pages at all: the block then starts 64 bytes past one.
+TEST(PosixHeap, MapsLargeBlocksOnHugePageBoundaries) {
+  const uintptr_t HugePage = 2 << 20;
+  void *Probes[2];
+  bool Aligns = true;
+  for (void *&Probe : Probes) {
+    Probe = mmap(nullptr, HugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    Aligns = Aligns && Probe != MAP_FAILED && (uintptr_t)Probe % HugePage == 0;
+  }
+  for (void *Probe : Probes)
+    munmap(Probe, HugePage);
+  if (!Aligns)
+    GTEST_SKIP() << "this kernel places no mapping of whole huge pages on a huge-page boundary";
+  for (SIZE_T Bytes : {256 << 10, 300 << 10, 3 << 20}) {
+    char *Block = (char *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, Bytes);
+    ASSERT_NE(Block, nullptr) << Bytes;
+    EXPECT_EQ((uintptr_t)Block % HugePage, 64u) << Bytes;
+    HeapFree(GetProcessHeap(), 0, Block);
   }
 }

@@ -1,38 +1,34 @@
-// Files and standard output over POSIX descriptors, with kernel32's contract:
-// an open that Windows would refuse fails here too, and a read or write moves
-// the whole count unless the file ends or a real error occurs.
+// test.txt over a POSIX descriptor, with kernel32's contract: an open that
+// Windows would refuse fails here too, and a read moves the whole count
+// unless the file ends or a real error occurs.
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include "platform/posix/handle.h"
 
-// The name of descriptor Fd under /proc/self/fd/, in Name.
-static void ProcFdName(int Fd, char (&Name)[32]) {
+// The name of descriptor Fd under /proc/self/fd/, written at the end of
+// Name.
+static const char *ProcFdName(int Fd, char (&Name)[32]) {
   static const char Directory[] = "/proc/self/fd/";
-  __builtin_memcpy(Name, Directory, sizeof Directory - 1);
-  int Digits = 1;
-  for (int Rest = Fd / 10; Rest != 0; Rest /= 10)
-    Digits++;
-  char *At = Name + sizeof Directory - 1 + Digits;
+  char *At = Name + sizeof Name - 1;
   *At = 0;
   do
     *--At = (char)('0' + Fd % 10);
   while ((Fd /= 10) != 0);
+  At -= sizeof Directory - 1;
+  __builtin_memcpy(At, Directory, sizeof Directory - 1);
+  return At;
 }
 
-// Fd when it is open on the very regular file Looked at; otherwise it is
-// closed, and -1.
+// Fd when it is open on the very file Looked at; otherwise it is closed,
+// and -1.
 static int KeptIfLookedAt(int Fd, const struct stat &Looked) {
   struct stat Opened;
-  if (Fd < 0)
-    return -1;
-  if (fstat(Fd, &Opened) != 0 || !S_ISREG(Opened.st_mode) || Opened.st_dev != Looked.st_dev ||
-      Opened.st_ino != Looked.st_ino) {
+  if (Fd >= 0 && (fstat(Fd, &Opened) != 0 || Opened.st_dev != Looked.st_dev ||
+                  Opened.st_ino != Looked.st_ino)) {
     close(Fd);
     return -1;
   }
@@ -81,8 +77,7 @@ static int OpenRegularFile(LPCSTR FileName) {
     return -1;
   }
   char Name[32];
-  ProcFdName(Path, Name);
-  int Fd = OpenWithoutWaiting(Name);
+  int Fd = OpenWithoutWaiting(ProcFdName(Path, Name));
   if (Fd < 0 && errno == ENOENT) // no /proc here
     Fd = KeptIfLookedAt(OpenWithoutWaiting(FileName), Status);
   close(Path);
@@ -94,153 +89,49 @@ static int OpenRegularFile(LPCSTR FileName) {
 #endif
 }
 
-HANDLE WINAPI CreateFileA(LPCSTR FileName, DWORD DesiredAccess, DWORD ShareMode,
-                          LPSECURITY_ATTRIBUTES, DWORD CreationDisposition, DWORD, HANDLE) {
-  // Only what the program asks for is offered: open an existing file to read.
-  if (DesiredAccess != GENERIC_READ || CreationDisposition != OPEN_EXISTING)
-    return INVALID_HANDLE_VALUE;
+// The program asks for one thing only: an existing file opened for reading,
+// shared with nobody (share mode 0).
+HANDLE WINAPI CreateFileA(LPCSTR FileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                          HANDLE) {
   int Fd = OpenRegularFile(FileName);
-  if (Fd < 0)
-    return INVALID_HANDLE_VALUE;
-
-  // Share mode 0: nobody else may hold the file while we do. POSIX has no
-  // mandatory equivalent; an exclusive flock keeps out everyone who asks for
-  // one too. Only someone else's lock turns the open down: where locks can't
-  // be had at all (a file system without a lock service), the file is
-  // readable all the same and is shown.
-  if (ShareMode == 0 && flock(Fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+  // POSIX has no mandatory equivalent of share mode 0; an exclusive flock
+  // keeps out everyone who asks for one too. Only someone else's lock turns
+  // the open down: where locks can't be had at all (a file system without a
+  // lock service), the file is readable all the same and is shown.
+  if (Fd >= 0 && flock(Fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
     close(Fd);
-    return INVALID_HANDLE_VALUE;
+    Fd = -1;
   }
-  return HandleOf(Fd);
+  return Fd < 0 ? INVALID_HANDLE_VALUE : HandleOf(Fd);
 }
 
-DWORD WINAPI GetFileSize(HANDLE File, LPDWORD FileSizeHigh) {
+// The low 32 bits of the length; the program never asks for the high part.
+DWORD WINAPI GetFileSize(HANDLE File, LPDWORD) {
   struct stat Status;
-  if (fstat(FdOf(File), &Status) != 0)
-    return INVALID_FILE_SIZE;
-  unsigned long long Size = (unsigned long long)Status.st_size;
-  if (FileSizeHigh)
-    *FileSizeHigh = (DWORD)(Size >> 32);
-  return (DWORD)Size;
+  return fstat(FdOf(File), &Status) == 0 ? (DWORD)Status.st_size : INVALID_FILE_SIZE;
+}
+
+// Goes on after short reads and interruptions until the count is read, the
+// file ends, or a real error occurs. The file is read blocking, so a read
+// that would block is an error like any other, never a reason to try again.
+BOOL WINAPI ReadFile(HANDLE File, LPVOID Buffer, DWORD BytesToRead, LPDWORD BytesRead,
+                     LPOVERLAPPED) {
+  char *Into = (char *)Buffer;
+  DWORD Read = 0;
+  ssize_t Result = 0;
+  while (Read < BytesToRead) {
+    Result = read(FdOf(File), Into + Read, StepOf(BytesToRead - Read));
+    if (Result < 0 && errno == EINTR)
+      continue;
+    if (Result <= 0)
+      break;
+    Read += (DWORD)Result;
+  }
+  *BytesRead = Read;
+  // The end of the file is no error.
+  return Result >= 0;
 }
 
 BOOL WINAPI CloseHandle(HANDLE Object) {
   return close(FdOf(Object)) == 0;
-}
-
-// No single read or write call moves more than this; Linux stops just short
-// of 2 GiB anyway, and other systems may refuse counts above SSIZE_MAX.
-static const DWORD LargestStep = 1u << 30;
-
-// How Transfer moves bytes: read from the file, written to standard output
-// with write(2), or handed to a pipe with vmsplice(2).
-enum MOVE { Reading, Writing, Splicing };
-
-// Moves Count bytes between Fd and Buffer, going on after short transfers,
-// interruptions and a standard output that would block, until all are moved,
-// the file ends (reading), or a real error occurs. Done receives the bytes
-// moved. A pipe that refuses vmsplice before any byte has moved is written
-// to instead.
-static BOOL Transfer(int Fd, char *Buffer, DWORD Count, LPDWORD Done, MOVE How) {
-  DWORD Moved = 0;
-  BOOL Ok = TRUE;
-  while (Moved < Count) {
-    DWORD Step = Count - Moved < LargestStep ? Count - Moved : LargestStep;
-    ssize_t Result;
-    if (How == Reading) {
-      Result = read(Fd, Buffer + Moved, Step);
-    } else if (How == Writing) {
-      Result = write(Fd, Buffer + Moved, Step);
-    } else {
-#ifdef SPLICE_F_GIFT
-      struct iovec Piece = {Buffer + Moved, Step};
-      Result = vmsplice(Fd, &Piece, 1, 0);
-#else
-      Result = -1;
-      errno = ENOSYS;
-#endif
-      if (Result < 0 && Moved == 0 && (errno == EINVAL || errno == ENOSYS || errno == EBADF)) {
-        How = Writing;
-        continue;
-      }
-    }
-    if (Result > 0) {
-      Moved += (DWORD)Result;
-      continue;
-    }
-    if (Result == 0) {
-      // End of file; a write that takes nothing would never finish.
-      Ok = How == Reading;
-      break;
-    }
-    if (errno == EINTR)
-      continue;
-    // Standard output may be non-blocking: wait for room, and stop where
-    // the wait itself fails. The file is read blocking, so a read that
-    // would block is an error like any other.
-    if (How != Reading && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      struct pollfd Wait = {Fd, POLLOUT, 0};
-      if (poll(&Wait, 1, -1) >= 0 ? (Wait.revents & POLLNVAL) == 0 : errno == EINTR)
-        continue;
-    }
-    Ok = FALSE;
-    break;
-  }
-  if (Done)
-    *Done = Moved;
-  return Ok;
-}
-
-BOOL WINAPI ReadFile(HANDLE File, LPVOID Buffer, DWORD BytesToRead, LPDWORD BytesRead,
-                     LPOVERLAPPED) {
-  return Transfer(FdOf(File), (char *)Buffer, BytesToRead, BytesRead, Reading);
-}
-
-// A large write into a pipe (or a FIFO) goes differently, from this size on.
-static const DWORD LargeWrite = 64u << 10;
-
-// A pipe holds 64 KiB unless asked for more, so a large write into one goes
-// in 64 KiB steps, each waiting for the reader to make room. Where the system
-// allows it (1 MiB is the usual limit for an ordinary user) the pipe is
-// widened first, which BENCHMARKS.md measures. The pipe keeps its new size;
-// it is never made smaller, and when the system says no the write simply
-// goes ahead.
-static const int WidePipe = 1 << 20;
-
-static void WidenPipe(int Fd) {
-#ifdef F_SETPIPE_SZ
-  if (fcntl(Fd, F_GETPIPE_SZ) < WidePipe)
-    fcntl(Fd, F_SETPIPE_SZ, WidePipe);
-#else
-  (void)Fd;
-#endif
-}
-
-// vmsplice moves bytes the way the descriptor is open: on one open only for
-// reading it would take them out of the pipe, someone else's bytes, or wait
-// for some. Such a standard output is written to, and refuses.
-static bool OpenForWriting(int Fd) {
-  int Mode = fcntl(Fd, F_GETFL);
-  return Mode >= 0 && (Mode & O_ACCMODE) != O_RDONLY;
-}
-
-// A large text goes into a pipe by vmsplice, which hands the pipe the
-// buffer's pages instead of copying them: the reader's copy is the only one.
-// That is safe because the pipe takes references of its own to the pages
-// (no SPLICE_F_GIFT: they stay the program's too), so the buffer may be freed
-// and the process may end before the reader has read, and what the reader
-// gets is what the buffer held, since nothing writes to the buffer once it
-// is handed over: ShowFile only frees it.
-BOOL WINAPI WriteFile(HANDLE File, LPCVOID Buffer, DWORD BytesToWrite, LPDWORD BytesWritten,
-                      LPOVERLAPPED) {
-  int Fd = FdOf(File);
-  struct stat Status;
-  MOVE How = Writing;
-  if (BytesToWrite >= LargeWrite && fstat(Fd, &Status) == 0 && S_ISFIFO(Status.st_mode) &&
-      OpenForWriting(Fd)) {
-    WidenPipe(Fd);
-    How = Splicing;
-  }
-  return Transfer(Fd, (char *)Buffer, BytesToWrite, BytesWritten, How);
 }

@@ -11,3 +11,11 @@ static inline HANDLE HandleOf(int Fd) {
 static inline int FdOf(HANDLE Handle) {
   return (int)(__INTPTR_TYPE__)Handle;
 }
+
+// What one read or write call is asked to move of the Count bytes left: no
+// more than 1 GiB, since Linux stops just short of 2 GiB anyway and other
+// systems may refuse counts above SSIZE_MAX.
+static inline DWORD StepOf(DWORD Count) {
+  const DWORD LargestStep = 1u << 30;
+  return Count < LargestStep ? Count : LargestStep;
+}

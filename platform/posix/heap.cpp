@@ -31,16 +31,15 @@ static char DefaultHeap;
 
 // A 32-bit program may well hold a block of 2 GiB or more (Windows gives a
 // large-address-aware one 3 GiB to use), and the kernel maps one, but musl's
-// mmap turns down every length above PTRDIFF_MAX. Such a block is asked of
-// the kernel itself.
+// mmap turns down every length above PTRDIFF_MAX. Where the kernel's own
+// 32-bit call is there, blocks are asked of it.
 static void *MapZeroed(SIZE_T Length, int Flags) {
 #ifdef SYS_mmap2
-  if (Length > PTRDIFF_MAX) {
-    long Address = syscall(SYS_mmap2, 0, Length, PROT_READ | PROT_WRITE, Flags, -1, 0);
-    return Address == -1 ? MAP_FAILED : (void *)Address;
-  }
-#endif
+  long Address = syscall(SYS_mmap2, 0, Length, PROT_READ | PROT_WRITE, Flags, -1, 0);
+  return Address == -1 ? MAP_FAILED : (void *)Address;
+#else
   return mmap(0, Length, PROT_READ | PROT_WRITE, Flags, -1, 0);
+#endif
 }
 
 HANDLE WINAPI GetProcessHeap(VOID) {
@@ -61,7 +60,7 @@ static const SIZE_T HugePage = 2 << 20;
 static const SIZE_T HugeFrom = HugePage / 8;
 
 // Huge pages as Linux offers them: transparent, asked for with madvise.
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
+#ifdef MADV_HUGEPAGE
 #define HUGE_PAGES 1
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23 // Linux 5.14; older kernels refuse it harmlessly
@@ -69,20 +68,19 @@ static const SIZE_T HugeFrom = HugePage / 8;
 #else
 #define HUGE_PAGES 0
 #endif
+#ifndef MAP_POPULATE
+#define MAP_POPULATE 0 // outside Linux the pages are faulted in by the read
+#endif
 
 LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T Bytes) {
   if (Bytes > SIZE_MAX - HeaderBytes - HugePage)
     return 0;
   SIZE_T Length = HeaderBytes + Bytes;
-  int Flags = MAP_PRIVATE | MAP_ANONYMOUS;
   bool Huge = HUGE_PAGES && Length >= HugeFrom;
   if (Huge)
     Length = (Length + HugePage - 1) & ~(HugePage - 1);
-#ifdef MAP_POPULATE
-  if (!Huge)
-    Flags |= MAP_POPULATE;
-#endif
-  char *Mapping = (char *)MapZeroed(Length, Flags);
+  char *Mapping =
+      (char *)MapZeroed(Length, MAP_PRIVATE | MAP_ANONYMOUS | (Huge ? 0 : MAP_POPULATE));
   if (Mapping == MAP_FAILED)
     return 0;
 #if HUGE_PAGES
@@ -108,8 +106,6 @@ LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T Bytes) {
 }
 
 BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID Block) {
-  if (Block == 0)
-    return FALSE;
   char *Mapping = (char *)Block - HeaderBytes;
   VALGRIND_FREELIKE_BLOCK(Block, 0);
   VALGRIND_MAKE_MEM_DEFINED(Mapping, HeaderBytes);

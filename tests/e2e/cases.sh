@@ -411,13 +411,19 @@ to_fifo() {
   fi
   return $status
 }
-# vmsplice failing once bytes have moved (strace fails its second call):
-# the write ends there, and what went out stays out. Only a pipe that
-# refuses vmsplice from the start is written to instead.
-vmsplice_fails() {
+# vmsplice failing (strace fails it): at the first call, as a system that
+# refuses it does, nothing was taken, and the text goes out again in pieces
+# small enough to be written, whole; once bytes have moved (the second
+# call), the output ends there, and what went out stays out.
+vmsplice_injected() {
   not_under wine "Wine writes in its own way"
-  traced -o /dev/null -e trace=vmsplice -e inject=vmsplice:error=EINVAL:when=2 | cat >out
-  local status=${PIPESTATUS[0]}
+  traced -o /dev/null -e trace=vmsplice -e inject=vmsplice:error="$1" | cat >out
+  return "${PIPESTATUS[0]}"
+}
+vmsplice_refused() { vmsplice_injected EINVAL:when=1; }
+vmsplice_fails() {
+  vmsplice_injected EINVAL:when=2
+  local status=$?
   [ -s out ] || problem "nothing went out before the failure"
   return "$status"
 }
@@ -680,6 +686,7 @@ check nonblocking-pipe    whole                    0    nonblocking_pipe  put_me
 check poll-fails          first:4096               1    poll_fails        put_kilobytes 60
 check poll-interrupted    whole                    0    poll_interrupted  put_kilobytes 60
 check to-fifo             whole                    0    to_fifo           put_megabytes 3
+check vmsplice-refused    whole                    0    vmsplice_refused  put_megabytes 3
 check vmsplice-fails-after-bytes prefix            1    vmsplice_fails    put_megabytes 3
 check reader-after-exit   whole                    0    reader_after_exit put_kilobytes 600
 check 64k-into-one-page   whole                    0    one_page_reader_after_exit put_kilobytes 64
