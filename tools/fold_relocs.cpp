@@ -9,21 +9,16 @@
 // relocation directory says, so the image can still be loaded at any base.
 //
 // It refuses what it can't fold faithfully, and checks what it wrote against
-// the layout rules a loader enforces before it lets the output stand. For the
-// tests it also applies an image's relocations, as a loader that moves it
-// would.
+// the layout rules a loader enforces before it lets the output stand.
 //
 //   fold_relocs IN.exe OUT.exe [SECTION]   fold; SECTION defaults to .rdata
 //   fold_relocs --check IMAGE.exe          only check IMAGE's layout
-//   fold_relocs --rebase IN.exe OUT.exe BASE
-//                                          move IN to image base BASE
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -206,11 +201,10 @@ static uint64_t OffsetOf(const LAYOUT &L, uint64_t Address, uint32_t Size) {
   return S->PointerToRawData + Address - S->VirtualAddress;
 }
 
-// Walks the base relocation table as a loader does, calling Move with the file
-// offset of each word a relocation moves. A table a loader would refuse is
-// refused here, as is any kind of relocation but the one the format's code uses.
-static void EachRelocation(const Bytes &Image, const LAYOUT &L,
-                           const std::function<void(uint64_t)> &Move) {
+// Walks the base relocation table as a loader does: a table a loader would
+// refuse is refused here, as is any kind of relocation but the one the
+// format's code uses, or one that moves a word with no bytes in the file.
+static void CheckRelocations(const Bytes &Image, const LAYOUT &L) {
   uint32_t Kind = L.Plus ? IMAGE_REL_BASED_DIR64 : IMAGE_REL_BASED_HIGHLOW, Width = L.Plus ? 8 : 4;
   auto Table = Read<DataDirectory>(Image, L.Directory(IMAGE_DIRECTORY_ENTRY_BASERELOC));
   uint64_t Next = Table.VirtualAddress, End = Next + Table.Size;
@@ -228,7 +222,7 @@ static void EachRelocation(const Bytes &Image, const LAYOUT &L,
       if (Entry >> 12 != Kind)
         throw std::runtime_error(std::string("a relocation of a kind ") +
                                  (L.Plus ? "PE32+" : "PE32") + " code doesn't use");
-      Move(OffsetOf(L, (uint64_t)Block.PageRVA + (Entry & 0xFFF), Width));
+      OffsetOf(L, (uint64_t)Block.PageRVA + (Entry & 0xFFF), Width);
     }
     Next += Block.BlockSize;
   }
@@ -280,7 +274,7 @@ static std::string CheckLayout(const Bytes &Image) {
     }
     if (!Inside(L.AddressOfEntryPoint, 1))
       return "the entry point is not inside a section";
-    EachRelocation(Image, L, [](uint64_t) {});
+    CheckRelocations(Image, L);
     return "";
   } catch (const std::exception &Error) {
     return Error.what();
@@ -387,31 +381,11 @@ static void Fold(Bytes &Image, const char *Into) {
   Image.swap(Out);
 }
 
-// Applies the base relocation table for a move to Base, as a loader does.
-static void Rebase(Bytes &Image, uint64_t Base) {
-  LAYOUT L = Locate(Image);
-  // The table is walked as the image was: a word moved may lie in it.
-  Bytes Moved = Image;
-  WithOptionalHeader(Image, L, [&](auto Optional) {
-    typedef decltype(Optional.ImageBase) ADDRESS;
-    auto Delta = (ADDRESS)((sizeof(ADDRESS) == 4 ? Fit(Base) : Base) - Optional.ImageBase);
-    EachRelocation(Image, L, [&](uint64_t At) {
-      Write(Moved, At, (ADDRESS)(Read<ADDRESS>(Moved, At) + Delta));
-    });
-    Optional = Read<decltype(Optional)>(Moved, L.Optional); // with any word moved in it
-    Optional.ImageBase = (ADDRESS)Base;
-    Write(Moved, L.Optional, Optional);
-  });
-  Image.swap(Moved);
-}
-
 int main(int Count, char **Arguments) {
   bool Check = Count == 3 && std::strcmp(Arguments[1], "--check") == 0;
-  bool Move = Count == 5 && std::strcmp(Arguments[1], "--rebase") == 0;
-  if (!Check && !Move && (Count < 3 || Count > 4))
-    return Fail("usage: fold_relocs IN.exe OUT.exe [SECTION] | --check IMAGE.exe | "
-                "--rebase IN.exe OUT.exe BASE");
-  std::string In = Arguments[Check || Move ? 2 : 1], Out = Arguments[Move ? 3 : 2];
+  if (!Check && (Count < 3 || Count > 4))
+    return Fail("usage: fold_relocs IN.exe OUT.exe [SECTION] | --check IMAGE.exe");
+  std::string In = Arguments[Check ? 2 : 1], Out = Arguments[2];
 
   Bytes Image;
   if (!ReadImage(In, Image))
@@ -421,17 +395,12 @@ int main(int Count, char **Arguments) {
     return Wrong.empty() ? 0 : Fail(In + ": " + Wrong);
   }
   try {
-    if (Move)
-      Rebase(Image, std::stoull(Arguments[4], nullptr, 0));
-    else
-      Fold(Image, Count > 3 ? Arguments[3] : ".rdata");
+    Fold(Image, Count > 3 ? Arguments[3] : ".rdata");
   } catch (const std::exception &Error) {
     return Fail(In + ": " + Error.what());
   }
   if (!WriteImage(Out, Image))
     return Fail("can't write " + Out);
-  if (Move)
-    return 0;
 
   // What was folded must be read back whole and pass a loader's rules.
   Bytes Written;
