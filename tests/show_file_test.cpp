@@ -232,8 +232,6 @@ TEST(PrintText, GoesOutInPiecesOnlyAfterALargeWriteTookNothing) {
        "100000 32766"},
       {"characters counted by a write that failed", Utf8, Any, 0, Characters, true, 1, 100000,
        "100000"},
-      {"ASCII, characters counted, old console", Large, OldConsole, 0, Characters, false, 0, 100000,
-       "100000 32768 32768 32768 1696"},
       {"continuation bytes only, UTF-8 characters counted", Continuations, Any, 0, Characters,
        false, 0, 40000, "40000"},
       {"continuation bytes only, UTF-16 units counted", Continuations, Any, 0, Utf16, false, 0,
