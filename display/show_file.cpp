@@ -14,8 +14,10 @@ static_assert(sizeof FileNotFound == TextStorage(sizeof "file not found" - 1),
               "the message's storage must hold TextLength's groups whole");
 
 void ShowFile() {
-  // Share mode 0: while the file is open here, other openers are refused, so
-  // it holds still between the size query and the read.
+  // Share mode 0: on Windows nobody else may open the file while it is open
+  // here, so it holds still between the size query and the read. Where the
+  // platform can only lock advisorily (POSIX), a writer that takes no lock
+  // may still change it; what comes out then stops where the read did.
   HANDLE File = CreateFileA(FileName, GENERIC_READ, 0, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
   if (File == INVALID_HANDLE_VALUE) {
     PrintText(FileNotFound);

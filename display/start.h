@@ -1,4 +1,6 @@
 #pragma once
 
-// The process's entry: shows test.txt and ends the process with exit code 0.
+// The process's entry: shows test.txt and ends the process, with exit code 0
+// when the text got out whole or "file not found" was printed, and 1 when it
+// couldn't be shown whole (see ShowFile and AllocZeroed).
 extern "C" [[noreturn]] void Start();
