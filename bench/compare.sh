@@ -1,24 +1,18 @@
 #!/usr/bin/env bash
-# Measures showfile against the floor of its own design (floor.c: the same
-# steps, no checks) and against the cats people use instead: GNU cat,
-# busybox's, toybox's and uutils' (which splices into a pipe). Each program
-# shows files of 64 KiB, 1 MiB, 16 MiB and 256 MiB into a pipe that
-# `cat >/dev/null` empties and into a file, the programs in turn, round
-# after round, each round starting one program further on and each program
-# following each other one equally often (rounds.c). Then, on the largest
-# file, showfile's one read against the floor's, the time it takes showfile
-# to get its buffer after an idle spell and at once after a run, and its
-# peak resident memory; on a 1 KiB file, the instructions run (callgrind)
-# and the system calls made (strace). Prints the tables and the targets,
-# each with its verdict, and keeps each median in TIMES for plot.sh. It
-# builds nothing.
+# Measures showfile against the floor of its own design (floor.c) and the
+# cats people use instead (GNU cat, busybox, toybox, uutils): files of
+# 64 KiB to 256 MiB into a pipe and into a file, the programs in turn, round
+# after round (rounds.c); on the largest, showfile's read against the
+# floor's, the time to get its buffer after an idle spell and at once, and
+# its peak resident memory; on 1 KiB, instructions (callgrind) and system
+# calls (strace). Prints the tables and the targets with their verdicts, and
+# keeps each median in TIMES for plot.sh. Builds nothing.
 #
-#   bench/compare.sh [SHOWFILE [FLOOR [TIMES]]]
+#   bench/compare.sh [SHOWFILE [FLOOR [TIMES]]]   build/bench/showfile,
+#       build/bench/bench/floor (rounds beside it), times.txt beside SHOWFILE
 #
-# SHOWFILE defaults to build/bench/showfile, FLOOR to
-# build/bench/bench/floor (rounds is beside it), TIMES to times.txt beside
-# SHOWFILE. For a shorter run, SHOWFILE_BENCH_SIZES lists other sizes
-# ("64K 4M"), and SHOWFILE_BENCH_ROUNDS sets the rounds of every row.
+# For a shorter run, SHOWFILE_BENCH_SIZES lists other sizes ("64K 4M"), and
+# SHOWFILE_BENCH_ROUNDS sets the rounds of every row.
 set -eu
 program=$(realpath "${1:-build/bench/showfile}")
 floor=$(realpath "${2:-build/bench/bench/floor}")

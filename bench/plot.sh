@@ -1,17 +1,11 @@
 #!/usr/bin/env bash
-# Draws, into DIR, the pictures BENCHMARKS.md shows:
+# Draws into DIR the pictures BENCHMARKS.md shows (copied into bench/ by
+# hand from a run): text_length.png, the four scanners' throughput against
+# text size, from a fresh run of BENCHMARK; time_pipe.png and time_file.png,
+# each program's median time against the file's size, both axes logarithmic,
+# from the times compare.sh kept in DIR/times.txt. Builds nothing.
 #
-#   text_length.png  throughput against text size for the four scanners,
-#                    from a fresh run of the TextLength benchmark;
-#   time_pipe.png    each program's median time against the file's size,
-#   time_file.png    into a pipe and into a file, both axes logarithmic,
-#                    from the times compare.sh kept in DIR/times.txt.
-#
-# Builds nothing. The pictures BENCHMARKS.md shows are the copies in bench/,
-# made from a run on purpose.
-#
-#   bench/plot.sh [BENCHMARK [DIR]]   defaults build/bench/bench/text_length_bench
-#                                     and build/bench
+#   bench/plot.sh [BENCHMARK [DIR]]   build/bench/bench/text_length_bench, build/bench
 set -eu
 bench=${1:-build/bench/bench/text_length_bench}
 dir=${2:-build/bench}

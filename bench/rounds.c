@@ -1,25 +1,23 @@
 /* rounds: times commands run in turn, round after round, each round
    starting one command further on, so that the machine's drifting load
-   falls on all of them alike. The order within a round goes back and forth
-   (first, second, last, third, last but one, ...; reversed every other
-   turn when the commands are odd in number), so that over a whole turn
-   each command follows each other one equally often: a program that runs
-   right after another has released a large buffer finds its memory hot,
-   and with a fixed order the same program would always have that luck.
-   Each command shows test.txt from the current directory into a pipe that
-   a fresh `cat >/dev/null` empties, or into a file; a run's time is from
-   starting the command (and the cat) until all have exited. No shell:
-   its start-up would be most of what a small file costs.
+   falls on all alike. The order within a round goes back and forth (first,
+   second, last, third, last but one, ...; reversed every other turn when
+   the commands are odd in number), so that over a whole turn each follows
+   each other one equally often: a program that runs right after another
+   has released a large buffer finds its memory hot. Each command shows
+   test.txt from the current directory into a pipe that a fresh
+   `cat >/dev/null` empties, or into a file; a run is timed from its start
+   until it (and the cat) have exited. No shell: its start-up would be most
+   of what a small file costs.
 
      rounds ROUNDS OUTPUT COMMAND...
 
-   OUTPUT is "pipe", or a file, made afresh for each run (an ext4 file
-   emptied by O_TRUNC is written to disk as it is closed) and checked after
-   it to hold as many bytes as test.txt. A COMMAND is its words, separated
-   by spaces. ROUNDS is rounded up to whole turns of the order (as many
-   rounds as commands, twice that when they are odd in number). Prints a
-   line a command: the median, least and most time in ms. Exits 1 when a
-   run fails. */
+   OUTPUT is "pipe", or a file made afresh for each run (an ext4 file
+   emptied by O_TRUNC is written to disk as it is closed) and checked to
+   hold as many bytes as test.txt. A COMMAND is its words, separated by
+   spaces. ROUNDS is rounded up to whole turns of the order. Prints a line
+   a command: the median, least and most time in ms; exits 1 when a run
+   fails. */
 #define _GNU_SOURCE
 #include <fcntl.h>
 #include <spawn.h>

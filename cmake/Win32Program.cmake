@@ -3,11 +3,10 @@
 # for, the least Windows version the image declares, and whether the code is
 # optimized at link time.
 
-# Freestanding code generation: nothing may call into a runtime that isn't
-# there (unwinding, stack probes, stack protector), and every function is its
-# own section so the linker can drop what nobody calls. The code is for the
-# processor named, not the compiler's default, and as small as the compiler
-# can make it (with link-time optimization, across the program's files).
+# Freestanding code: nothing may call into a runtime that isn't there
+# (unwinding, stack probes, stack protector), every function is its own
+# section for the linker to drop what nobody calls, and the code is for the
+# processor named, as small as the compiler makes it.
 if(SHOWFILE_WINDOWS_LTO)
   set(SHOWFILE_LTO -flto)
 endif()

@@ -4,9 +4,9 @@
 // alignment.
 //
 // A linker gives .reloc a section of its own, and every section costs a whole
-// file-alignment block on disk: for a program as small as showfile.exe, a
-// third of the file. The relocations stay in the image, where the base
-// relocation directory says, so the image can still be loaded at any base.
+// file-alignment block on disk: for showfile.exe, a fifth of the file. The
+// relocations stay where the base relocation directory says, so the image
+// can still be loaded at any base.
 //
 // It refuses what it can't fold faithfully, and checks what it wrote against
 // the layout rules a loader enforces before it lets the output stand.

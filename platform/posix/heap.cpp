@@ -24,7 +24,7 @@
 // Each block starts with its mapping's length, kept a whole 64 bytes ahead of
 // the caller's memory so that the block starts on a cache line: the kernel
 // copies a file into a buffer that doesn't several times slower on some
-// machines (BENCHMARKS.md has the figures).
+// machines.
 static const SIZE_T HeaderBytes = 64;
 
 static char DefaultHeap;
@@ -49,13 +49,11 @@ HANDLE WINAPI GetProcessHeap(VOID) {
 // The block is about to be filled whole, so its pages are faulted in now, in
 // one go, rather than one at a time during the read. A block of a huge page
 // or an eighth of one is asked to be backed by huge pages first: one 2 MiB
-// page instead of up to 512 small ones makes the faults, the read into the
-// block and its release so much cheaper that the eighth is already had,
-// filled and given back faster in a huge page than in 64 small ones
-// (BENCHMARKS.md has the figures). Its length is rounded up to whole huge
-// pages, so that the kernel places it on a huge-page boundary; only the
-// pages the block uses are faulted in, so that where no huge page is had
-// the rest of the mapping costs nothing.
+// page instead of 64 to 512 small ones is one fault instead of many, and
+// makes the read into the block and its release cheaper too. Its length is
+// rounded up to whole huge pages, so that the kernel places it on a
+// huge-page boundary; only the pages the block uses are faulted in, so that
+// where no huge page is had the rest of the mapping costs nothing.
 static const SIZE_T HugePage = 2 << 20;
 static const SIZE_T HugeFrom = HugePage / 8;
 

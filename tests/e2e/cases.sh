@@ -136,8 +136,7 @@ timeout 10 cat test.txt >from.fifo
 wait "$(cat writer)" && [ "$(cat from.fifo)" = 'from the writer' ]
 AFTER
 }
-# The permission cases mean nothing to root, who reads every file: as root
-# the program runs as nobody.
+# The permission cases mean nothing to root: as root the program runs as nobody.
 as_user() {
   not_under wine "Wine won't use a prefix that belongs to another user"
   if [ "$(id -u)" = 0 ]; then
@@ -160,10 +159,9 @@ run_as_user() {
   done
   "${command[@]}"
 }
-# A system without /proc (a bare chroot): the program then opens test.txt
-# by name. hidden_proc COMMAND...: COMMAND in a mount namespace of its own,
-# whose mounts are private (in a chroot, unshare can't make them so, and
-# won't run), with an empty /proc.
+# A system without /proc (a bare chroot), where test.txt is opened by name:
+# hidden_proc COMMAND... runs COMMAND in a mount namespace of its own, its
+# mounts private (in a chroot unshare won't run), with an empty /proc.
 hidden_proc() { unshare --mount sh -c 'mount -t tmpfs none /proc && exec "$@"' sh "$@"; }
 can_hide_proc() {
   not_under wine "Wine can't start without /proc"
@@ -176,23 +174,11 @@ can_hide_proc() {
 
 # Ways to run: where standard output goes. Each leaves stdout in "out".
 to_file() { run >out; }
-to_pipe() {
-  run | cat >out
-  return "${PIPESTATUS[0]}"
-}
-closed() {
-  : >out
-  run >&-
-}
-to_full() {
-  : >out
-  run >/dev/full
-}
+to_pipe() { run | cat >out; return "${PIPESTATUS[0]}"; }
+closed() { : >out; run >&-; }
+to_full() { : >out; run >/dev/full; }
 as_user_to_file() { run_as_user >out; }
-without_proc() {
-  can_hide_proc
-  hidden_proc "${runner[@]}" >out
-}
+without_proc() { can_hide_proc; hidden_proc "${runner[@]}" >out; }
 # Address space for the program, its stack and its libraries, but not for
 # test.txt's buffer.
 address_space_limit() {
@@ -200,10 +186,7 @@ address_space_limit() {
   [ -z "$sanitized" ] || skip "AddressSanitizer reserves terabytes of address space up front"
   not_under memcheck "valgrind needs more address space than the limit"
   not_under wine "Wine needs more address space than the limit"
-  (
-    ulimit -v $((32 << 10))
-    run >out
-  )
+  (ulimit -v $((32 << 10)) && run >out)
 }
 # While another process appends to test.txt, the output must be a prefix of
 # the file as it ends up, and no shorter than the file was before.
@@ -223,16 +206,12 @@ reader_gone() {
   return "$(cat code)"
 }
 # The reader takes ten bytes and goes.
-reader_quits() {
-  run | head -c 10 >out
-  return "${PIPESTATUS[0]}"
-}
-# traced STRACE-OPTION...: runs the program under strace, which follows the
-# emulator or valgrind too; -P keeps injections to the program's own calls
-# on a file, never the C library's, an emulator's or valgrind's. The name
-# is given as the program gives it; strace then says what it resolves to,
-# which is left out of the program's standard error. A program that doesn't
-# end within 10 s fails (124), well before the case's deadline.
+reader_quits() { run | head -c 10 >out; return "${PIPESTATUS[0]}"; }
+# traced STRACE-OPTION...: the program under strace, which follows the
+# emulator or valgrind too; -P keeps injections to the program's own calls on
+# a file (strace's note of what the name resolves to is left out of standard
+# error). A program that doesn't end within 10 s fails (124), well before the
+# case's deadline.
 traced() {
   needs_strace
   timeout 10 strace -f -qq "$@" "${runner[@]}" 2>traced.err
@@ -281,10 +260,7 @@ read_would_block() {
 # A limit of 100 blocks of 1 KiB on the files the program writes.
 size_limit() {
   not_under wine "SIGXFSZ ends Wine itself; Windows has no such limit"
-  (
-    ulimit -f 100
-    run >out
-  )
+  (ulimit -f 100 && run >out)
 }
 # Past a limit of 4 KiB the first write takes half of a text of 2-byte
 # characters; the second, made to take nothing, ends the output as a
@@ -292,10 +268,7 @@ size_limit() {
 # text's characters.
 write_takes_nothing() {
   not_under wine "SIGXFSZ ends Wine itself; Windows has no such limit"
-  (
-    ulimit -f 4
-    traced -o /dev/null -P "$PWD/out" -e inject=write:retval=0:when=2 >out
-  )
+  (ulimit -f 4 && traced -o /dev/null -P "$PWD/out" -e inject=write:retval=0:when=2 >out)
 }
 # Standard output closed, and every write made to say it would block: the
 # wait for room finds no descriptor (POLLNVAL) and the write fails, rather
@@ -369,9 +342,8 @@ poll_injected() {
 }
 poll_fails() { poll_injected error=ENOMEM; }
 poll_interrupted() { poll_injected error=EINTR:when=1; }
-# Standard output a FIFO whose reader reads along: a large text is handed
-# to it by vmsplice (natively, the trace must show it), or written where the
-# system refuses that.
+# Standard output a FIFO whose reader reads along: a large text is handed to
+# it by vmsplice (natively, the trace must show it).
 to_fifo() {
   local status calls=()
   mkfifo fifo
@@ -415,16 +387,10 @@ read_end() {
 }
 # Standard output a FIFO open only for reading, which another holds open for
 # writing: the program must fail at once, not wait for bytes.
-fifo_read_only() {
-  : >out
-  mkfifo fifo
-  exec 3<>fifo
-  timeout 10 "${runner[@]}" 1<fifo
-}
-# after_exit PIPE-BYTES: the pipe's reader starts only once the program has
-# ended, the pipe PIPE-BYTES wide first (0: as it is): the widened pipe holds
-# all of the text, handed over by pages the program has freed, and it must
-# arrive exactly.
+fifo_read_only() { : >out && mkfifo fifo && exec 3<>fifo && timeout 10 "${runner[@]}" 1<fifo; }
+# after_exit PIPE-BYTES: the pipe (PIPE-BYTES wide first; 0: as it is) is read
+# only once the program has ended: the widened pipe holds all of the text,
+# handed over by pages the program has freed, and it must arrive exactly.
 after_exit() {
   not_under wine "the pipe is Wine's to widen"
   local status
@@ -438,8 +404,7 @@ after_exit() {
   return $status
 }
 reader_after_exit() { after_exit 0; }
-# From a pipe of one page: a text of exactly 64 KiB is a large write, and
-# widens it.
+# From a pipe of one page: a text of exactly 64 KiB is a large write, and widens it.
 one_page_reader_after_exit() { after_exit 4096; }
 # A large write into a pipe widens it first: the reader finds it 1 MiB wide.
 widened_pipe() {

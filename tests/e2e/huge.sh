@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# A real file with no zero byte, of more than 2 GiB unless told otherwise,
-# must come out whole and in order: more than one read and one write call can
-# move on Linux, and more than a 32-bit program has room for unless it is
-# large-address-aware. The file is made in the current directory (on disk, not
-# in memory) and removed after.
+# A real file with no zero byte, over 2 GiB unless told otherwise, made in
+# the current directory (on disk) and removed after, must come out whole and
+# in order: more than one read or write call moves on Linux, and more than a
+# 32-bit program has room for unless it is large-address-aware.
 #
 #   huge.sh [--bytes N] PROGRAM [RUNNER...]   RUNNER: an emulator, or wine
 set -u

@@ -1,20 +1,14 @@
 #!/usr/bin/env bash
 # Checks that showfile.exe is what it claims to be: a small console program,
-# PE32 for i386 or PE32+ for x86-64, that imports the ten kernel32 operations
-# and nothing else, with ASLR (relocations kept; high-entropy on 64 bits) and
-# DEP on, large-address-aware, with no link time in it, no unwind tables, no
-# section both writable and executable, and a layout a loader takes. What a
-# loader maps of it is what the linker made: the same sections at the same
-# addresses holding the same bytes, less .reloc, whose table follows
-# .rdata's contents on the next 4-byte boundary (a block's alignment) and
-# ends it, byte for byte the linker's.
+# PE32 or PE32+, importing the ten kernel32 operations and nothing else, with
+# ASLR and DEP on, large-address-aware, without link time, unwind tables or a
+# section both writable and executable, laid out as a loader takes it; and
+# that what a loader maps of it is what the linker made in LINKED.exe, less
+# .reloc, whose table follows .rdata's contents on the next 4-byte boundary.
+# VERSION (4.0, say) is the least Windows it must declare as both its OS and
+# subsystem version: an older loader refuses it, which Wine doesn't show.
 #
 #   check_image.sh showfile.exe MAX-BYTES LINKED.exe FOLD_RELOCS VERSION BITS
-#
-# VERSION (such as 4.0) is the least Windows the image must declare as both
-# its OS and its subsystem version: a loader older than either refuses it,
-# which no run under Wine shows.
-# LINKED.exe is the image as the linker wrote it.
 set -u
 exe=$1 limit=$2 linked=$3 fold=$4 version=$5 bits=$6
 failures=0

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Every instruction in the image's code is one the 80386 has: nothing the 486
-# or later added (bswap, xadd, cmpxchg, cpuid, rdtsc, cmov, movbe, the long
-# nops, endbr32, ud2), and no x87, MMX or SSE register. objdump names each
-# instruction; the 386's are listed here by name. The check is first run,
-# whole, on machine code of one of each newer kind, each of which it must
-# turn away.
+# Every instruction in the image's code is one the 80386 has (objdump names
+# them; the 386's are listed here): nothing the 486 or later added, and no
+# x87, MMX or SSE register. The check first runs, whole, on machine code of
+# each newer kind, each of which it must turn away.
 #
 #   check_isa.sh IMAGE
 #   check_isa.sh --raw FILE    the same check on FILE's bytes as i386 code
@@ -39,7 +37,7 @@ if [ "$1" = --raw ]; then
   listing=$(objdump -D -b binary -m i386 --no-show-raw-insn "$image") || exit 2
 else
   image=$1
-  # One sample of each kind the header names, as "KIND BYTES NAME": objdump
+  # One sample of each newer kind (kinds), as "KIND BYTES NAME": objdump
   # must call it NAME, and this whole script, verdict and all, must turn it
   # away. A sample that gets through ends the check at once.
   kinds=(cmov bswap xadd cmpxchg cpuid rdtsc movbe nop endbr32 ud2 x87 mmx sse)

@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
-# showfile.exe over the WriteFile of the console of Windows 7 and earlier:
-# copies of the image whose imports name a stand-in in place of
-# KERNEL32.dll, one for each way that console writes. OLDCON32.dll refuses
-# any single write over 64 KiB; CON65001.dll is the console in code page
-# 65001, which reports characters, not bytes; OLDCON65.dll does both. A text
-# must come out whole, exit code 0, after the writes refused that are
-# expected, in pieces that end between characters where it has any; a
-# small one goes out in its one write.
+# showfile.exe over the WriteFile of the console of Windows 7 and earlier, by
+# copies importing a stand-in in place of KERNEL32.dll: OLDCON32.dll refuses
+# any write over 64 KiB; CON65001.dll reports characters, not bytes, as in
+# code page 65001; OLDCON65.dll does both. A text must come out whole, exit
+# code 0, after the refusals expected, in pieces that end between characters.
 #
 #   old_console.sh showfile.exe OLDCON32.dll OLDCON65.dll CON65001.dll
 set -u

@@ -1,14 +1,11 @@
 #!/usr/bin/python3
 """Reads and patches a PE32 or PE32+ image by the names of its fields, for the
-checks on showfile.exe.
-
-Expressions and statements see the image through pefile, whose names are the
-PE format's (but a section's VirtualSize, Misc_VirtualSize there):
-FILE_HEADER.NumberOfSections, sections[1].PointerToRawData,
-DIRECTORY_ENTRY_BASERELOC[0].entries[3].type, ... Besides, section['.rdata']
-is a section by its name, each data directory goes by its short name (IMPORT,
-BASERELOC, ...), the format's constants by theirs (IMAGE_FILE_DLL, ...),
-mapped(RVA, SIZE) gives the bytes a loader maps there, and pe the pefile.PE.
+checks on showfile.exe. Expressions and statements see the image through
+pefile, by the PE format's names (a section's VirtualSize is Misc_VirtualSize
+there): FILE_HEADER.NumberOfSections, DIRECTORY_ENTRY_BASERELOC[0].entries[3],
+...; besides, section['.rdata'] by name, each data directory by its short
+name (IMPORT, BASERELOC), the format's constants (IMAGE_FILE_DLL, ...),
+mapped(RVA, SIZE), the bytes a loader maps there, and pe, the pefile.PE.
 
   pe.py get IMAGE EXPRESSION...    each expression's value, one a line
   pe.py set IMAGE STATEMENT...     runs the statements, then writes IMAGE back

@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
-# showfile.exe as Windows runs it under ASLR: moved by a real loader, Wine's,
-# with its relocations applied. load_relocated.exe, whose own image takes
-# showfile's base, loads a copy of showfile.exe marked as a DLL. This puts
-# the two side by side in DIR and checks one run that the loader moved
-# showfile; the end-to-end table then runs DIR/load_relocated.exe. The copy
-# imports from strict_kernel32.dll, so that a relocation missed where only a
+# showfile.exe as Windows runs it under ASLR, moved by Wine's loader:
+# load_relocated.exe, whose own image takes showfile's base, loads a copy
+# marked as a DLL. This puts the two in DIR and checks one run that the
+# loader moved showfile; the case table then runs DIR/load_relocated.exe.
+# The copy imports STRICT32.dll, so that a relocation missed where only a
 # handle to close or a block to free moves still shows.
 #
 #   relocated.sh load_relocated.exe showfile.exe STRICT32.dll DIR

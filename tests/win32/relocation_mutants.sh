@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Shows that the relocated-load test has teeth: for each relocation entry of
-# showfile.exe in turn, a copy with that one entry made a no-op
-# (IMAGE_REL_BASED_ABSOLUTE) must fail the relocated load or the case table
-# run through it. The unchanged image must pass first, or no mutant proves
-# anything.
+# The relocated-load test has teeth: with each relocation entry in turn made
+# a no-op (IMAGE_REL_BASED_ABSOLUTE), a copy of showfile.exe must fail the
+# relocated load or the case table run through it. The unchanged image must
+# pass first, or no mutant proves anything.
 #
 #   relocation_mutants.sh BUILD-DIR BITS     WINEPREFIX names the Wine prefix
 set -u
