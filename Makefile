@@ -23,8 +23,8 @@ run:
 	  $(WINE_ENV) wineserver --kill 2>/dev/null || true
 	@scripts/install-deps.sh left-out
 
-# Every preset whose packages apt installed; then, if it refused any, exit
-# status 1 and a line naming them.
+# Every preset whose packages apt installed; then, if it refused any, a line
+# naming them, and make fails.
 test:
 	@scripts/install-deps.sh test
 	@presets=$$(cat build/presets); [ -z "$$presets" ] || $(MAKE) $$presets
