@@ -21,7 +21,7 @@ run:
 	  [ -d build/win32/wineprefix ] || { mkdir -p build/win32 && $(WINE_ENV) wineboot --init >/dev/null 2>&1; }; \
 	  $(call show,build/win$$bits/showfile.exe,$(WINE_ENV) wine); done; \
 	  $(WINE_ENV) wineserver --kill 2>/dev/null || true
-	@scripts/install-deps.sh left-out
+	@scripts/install-deps.sh left-out run
 
 # Every preset whose packages apt installed; then, if it refused any, a line
 # naming them, and make fails.

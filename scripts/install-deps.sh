@@ -3,17 +3,15 @@
 # apt-get (as root, or through sudo), preset by preset: where apt refuses one
 # preset's packages (a mirror half synced), the others still run. Writes the
 # presets that can run to build/presets, those refused to build/left-out.
-#
 #   install-deps.sh install|run|check|test|bench
-#   install-deps.sh left-out   then: exit status 1 and a line naming what apt
-#                              refused, if it refused anything
+#   install-deps.sh left-out [COMMAND]   then, if apt refused any: a line on
+#                                        them and how to run them, exit 1
 set -eu
 cd "$(dirname "$0")/.."
 want=${1:-test}
 
-# What each preset needs. A package marked "?" is wanted, but its preset goes
-# on without it: Ubuntu has no musl for i386 or s390x, and on some releases
-# the sanitizers' runtime comes with clang.
+# What each preset needs. A package marked "?" is wanted, but its preset goes on
+# without it (Ubuntu has no musl for i386; some releases' clang has its runtime).
 common="cmake make g++ libgtest-dev musl-tools?"
 windows="clang lld llvm wine wine64"
 declare -A needs=(
@@ -34,35 +32,34 @@ test) presets="native asan win32 win64 i686 s390x" ;;
 left-out)
   refused=$(echo $(cat build/left-out 2>/dev/null))
   [ -z "$refused" ] || echo "Left out, as apt refused their packages: $refused. Once apt installs" \
-    "them, the same make command runs them; or install them by hand and run: make $refused"
+    "them, the same make command runs them; or install them by hand and run: make ${2:-$refused}"
   exit $((${#refused} > 0)) ;;
 *) echo "usage: $0 install|run|check|test|bench|left-out" >&2 && exit 2 ;;
 esac
 
 # missing PRESET: the packages of PRESET that aren't installed, one a line.
-# Only the Windows presets' tests, not make run, read images through pefile
-# and unpack ZIPs.
+# Only the Windows presets' tests, not make run, use pefile and unzip.
 missing() {
   local package list="$common ${needs[$1]:-}"
   [[ $want != test || $1 != win* ]] || list+=" python3-pefile unzip"
   for package in $list; do
-    dpkg-query -W -f='${Status}' "${package%\?}" 2>/dev/null | grep -q 'ok installed' ||
-      echo "$package"
+    dpkg-query -W -f='${Status}' "${package%\?}" 2>/dev/null | grep -q 'ok installed' || echo "$package"
   done
 }
 sudo=$([ "$(id -u)" = 0 ] || echo sudo)
 apt_install() { $sudo apt-get install -y -q --no-install-recommends "$@"; }
 
-mkdir -p build
-: >build/left-out
-runnable=$presets
+mkdir -p build && : >build/left-out
+runnable=$presets added=
+command -v dpkg-query >/dev/null || { echo "No dpkg: taking what the presets need as installed" &&
+  printf '%s\n' $presets >build/presets && exit 0; }
 all=$(for preset in $presets; do missing "$preset"; done | sort -u)
 if grep -q '[^?]$' <<<"$all"; then
   command -v apt-get >/dev/null && { [ -z "$sudo" ] || command -v sudo >/dev/null; } ||
     { echo "Please install, as root:" $(grep -v '?$' <<<"$all") >&2 && exit 1; }
   export DEBIAN_FRONTEND=noninteractive
   for arch in $(sed -n 's/^[^:]*:\([a-z0-9]*\)?*$/\1/p' <<<"$all" | sort -u); do
-    dpkg --print-foreign-architectures | grep -qx "$arch" || $sudo dpkg --add-architecture "$arch"
+    dpkg --print-foreign-architectures | grep -qx "$arch" || { $sudo dpkg --add-architecture "$arch" && added+=" $arch"; }
   done
   # A list that can't be fetched leaves apt with the ones it has.
   $sudo apt-get update -q -o Acquire::Retries=3 || echo "apt-get update failed; going on with the lists it has"
@@ -80,15 +77,18 @@ if grep -q '[^?]$' <<<"$all"; then
     done
     runnable+=" $preset"
   done
+  # An architecture enabled for nothing that could be installed goes again.
+  for arch in $added; do
+    dpkg-query -W -f='${Architecture}\n' | grep -qx "$arch" || $sudo dpkg --remove-architecture "$arch"
+  done
 fi
 # Without the native program's own packages nothing else can be built.
 [[ $want == test || " $runnable " == *" ${presets%% *} "* ]] ||
   { echo "Can't go on: what make $want needs can't be installed (see above)" >&2 && exit 1; }
 printf '%s\n' $runnable >build/presets
 
-# A kernel without 32-bit support (ia32_emulation=off) won't start Wine's
-# 32-bit loader: it is told to hand i386 programs to qemu. Wine's server is
-# 64-bit; the preloader keeps the emulated loader's set-up to seconds.
+# A kernel without 32-bit support (ia32_emulation=off) won't start Wine's 32-bit
+# loader: it hands i386 programs to qemu (the preloader keeps that to seconds).
 if grep -qx win32 build/presets && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   misc=/proc/sys/fs/binfmt_misc
   echo "This kernel doesn't run 32-bit programs; handing them to qemu-i386-static"

@@ -268,6 +268,7 @@ size_limit() {
 # text's characters.
 write_takes_nothing() {
   not_under wine "SIGXFSZ ends Wine itself; Windows has no such limit"
+  needs_strace
   (ulimit -f 4 && traced -o /dev/null -P "$PWD/out" -e inject=write:retval=0:when=2 >out)
 }
 # Standard output closed, and every write made to say it would block: the
@@ -367,6 +368,7 @@ to_fifo() {
 # call), the output ends there, and what went out stays out.
 vmsplice_injected() {
   not_under wine "Wine writes in its own way"
+  needs_strace
   traced -o /dev/null -e trace=vmsplice -e inject=vmsplice:error="$1" | cat >out
   return "${PIPESTATUS[0]}"
 }
@@ -387,7 +389,11 @@ read_end() {
 }
 # Standard output a FIFO open only for reading, which another holds open for
 # writing: the program must fail at once, not wait for bytes.
-fifo_read_only() { : >out && mkfifo fifo && exec 3<>fifo && timeout 10 "${runner[@]}" 1<fifo; }
+fifo_read_only() {
+  : >out
+  mkfifo fifo && exec 3<>fifo || { problem "no FIFO to read from" && return 99; }
+  timeout 10 "${runner[@]}" 1<fifo
+}
 # after_exit PIPE-BYTES: the pipe (PIPE-BYTES wide first; 0: as it is) is read
 # only once the program has ended: the widened pipe holds all of the text,
 # handed over by pages the program has freed, and it must arrive exactly.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # fold_relocs turns away what it can't fold faithfully, with a message and no
-# output, and its layout check images a loader would refuse: each rule by a
-# damaged image (PE32 or PE32+) that breaks it and no rule checked before it.
+# output, and its layout check turns away images a loader would refuse: each
+# rule by a damaged image (PE32 or PE32+) that breaks it and none before it.
 #
 #   check_fold_relocs.sh FOLD_RELOCS LINKED.exe
 set -u
