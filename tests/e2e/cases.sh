@@ -441,10 +441,7 @@ swap() {
   shift 2
   ln -sfn regular.txt test.txt
   rm -f trace
-  if [ "$writer" = yes ]; then
-    (printf 'from the writer' >other) &
-    echo $! >writer
-  fi
+  [ "$writer" != yes ] || { (printf 'from the writer' >other) & echo $! >writer; }
   (
     for _ in $(seq 1000); do
       grep -q DELAYED trace 2>/dev/null && ln -sfn other test.txt && exit
